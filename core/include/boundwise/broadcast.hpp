@@ -1,0 +1,28 @@
+// NumPy broadcasting: the common shape of two operands and their expansion.
+#pragma once
+
+#include <optional>
+
+#include "boundwise/array.hpp"
+
+namespace boundwise {
+
+// Right-aligned common shape, or nothing when the shapes are incompatible.
+std::optional<Shape> broadcast_shape(const Shape& a, const Shape& b);
+
+// Common shape of a and b; ValueError "operands could not be broadcast together
+// with shapes [..] and [..]" when there is none.
+Shape broadcast_result_shape(const Array& a, const Array& b);
+
+// x expanded to `target`, which x's shape must broadcast to.
+Array broadcast_to(const Array& x, const Shape& target);
+
+// Prepares an operand for the element kernels: kept as it is when it already has
+// the target size or a single element (the kernels repeat a single element),
+// expanded otherwise.
+Array as_kernel_operand(const Array& x, const Shape& target);
+
+// a op= b: b must broadcast to a's own shape (the two NumPy messages otherwise).
+void check_inplace_target(const Array& a, const Array& b);
+
+}  // namespace boundwise

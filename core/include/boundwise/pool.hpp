@@ -1,0 +1,68 @@
+// The process-wide worker pool and the one call through which all parallel
+// work runs.
+//
+// Contract of run_tasks(n_tasks, task):
+// - task(i) is called exactly once for every i in [0, n_tasks);
+// - the calling thread blocks until every call has returned, and it runs
+//   tasks itself while it waits, so a job always completes even when all
+//   workers are busy with other jobs (several threads may submit at once,
+//   and a task may itself submit a job);
+// - tasks may run concurrently, on the workers and on the caller, in any
+//   order; each must write only memory that no other task of the job touches;
+// - tasks must not throw and must not touch the Python interpreter;
+// - everything a task wrote is visible to the caller when run_tasks returns.
+//
+// The pool is created on first use (run_tasks or num_threads) with
+// RAYON_NUM_THREADS threads, else RAYON_RS_NUM_CPUS, else the processors this
+// process may run on (values other than positive integers are ignored). It is
+// never destroyed; a child process created by fork() builds a new one on first
+// use, since the parent's workers do not exist there.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <type_traits>
+
+namespace boundwise {
+
+// Element-wise families: below the threshold the work runs on the calling
+// thread; from it on in chunks of the given size.
+inline constexpr std::size_t kParallelThreshold = 32768;
+inline constexpr std::size_t kArithmeticChunk = 8192;
+inline constexpr std::size_t kUnaryChunk = 4096;
+
+// Threads that work on one job: the workers plus the submitting thread.
+std::size_t num_threads();
+
+// A non-owning reference to a callable taking a task index.
+class TaskRef {
+public:
+    template <class Fn>
+        requires(!std::is_same_v<std::remove_cvref_t<Fn>, TaskRef>)
+    TaskRef(Fn& fn) noexcept  // NOLINT(google-explicit-constructor)
+        : object_(static_cast<void*>(&fn)), call_([](void* o, std::size_t i) { (*static_cast<Fn*>(o))(i); }) {}
+
+    void operator()(std::size_t i) const { call_(object_, i); }
+
+private:
+    void* object_;
+    void (*call_)(void*, std::size_t);
+};
+
+void run_tasks(std::size_t n_tasks, TaskRef task);
+
+// Runs fn(begin, end) over [0, n): once on the calling thread when n is below
+// `threshold`, otherwise over the chunks [c * chunk, min((c + 1) * chunk, n))
+// through run_tasks. Results equal those of fn(0, n) when fn treats each
+// element independently.
+template <class Fn>
+void for_each_chunk(std::size_t n, std::size_t threshold, std::size_t chunk, Fn&& fn) {
+    if (n < threshold || n <= chunk) {
+        if (n) fn(std::size_t{0}, n);
+        return;
+    }
+    auto task = [&](std::size_t c) { fn(c * chunk, std::min(n, (c + 1) * chunk)); };
+    run_tasks((n + chunk - 1) / chunk, task);
+}
+
+}  // namespace boundwise

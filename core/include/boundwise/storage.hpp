@@ -1,0 +1,59 @@
+// IntervalStorage: one 64-byte-aligned buffer of n midpoints followed by n radii,
+// shared between arrays through an atomic reference count (copy-on-write).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace boundwise {
+
+// Largest element count: 16 * n must not exceed 2^63 - 64.
+inline constexpr std::uint64_t kMaxElements = 576460752303423484ULL;
+
+class IntervalStorage {
+public:
+    // Allocates room for n elements, contents uninitialised. n = 0 allocates
+    // nothing. Throws InternalFailure("invalid layout") above kMaxElements and
+    // Error(Memory) when the allocation cannot be satisfied.
+    static IntervalStorage* allocate(std::uint64_t n);
+
+    std::uint64_t count() const { return count_; }
+    double* midpoints() { return data_; }
+    double* radii() { return data_ + count_; }
+    const double* midpoints() const { return data_; }
+    const double* radii() const { return data_ + count_; }
+
+    void retain() { refs_.fetch_add(1, std::memory_order_relaxed); }
+    void release();
+    // Acquire load: a buffer that other threads just stopped sharing is seen
+    // with all their reads finished before this thread writes to it.
+    bool is_unique() const { return refs_.load(std::memory_order_acquire) == 1; }
+
+private:
+    IntervalStorage() = default;
+    ~IntervalStorage();
+    std::atomic<std::uint64_t> refs_{1};
+    std::uint64_t count_ = 0;
+    double* data_ = nullptr;
+};
+
+// Owning handle with value semantics (copy = share).
+class StorageHandle {
+public:
+    StorageHandle() = default;
+    explicit StorageHandle(IntervalStorage* adopted) : p_(adopted) {}
+    StorageHandle(const StorageHandle& o) : p_(o.p_) { if (p_) p_->retain(); }
+    StorageHandle(StorageHandle&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    StorageHandle& operator=(StorageHandle o) noexcept { std::swap(p_, o.p_); return *this; }
+    ~StorageHandle() { if (p_) p_->release(); }
+
+    IntervalStorage* get() const { return p_; }
+    IntervalStorage* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    IntervalStorage* p_ = nullptr;
+};
+
+}  // namespace boundwise

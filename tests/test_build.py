@@ -1,0 +1,108 @@
+"""The built package: extension module, bundled BLAS, re-exports and the demo."""
+
+from __future__ import annotations
+
+import ctypes
+import importlib.metadata
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import boundwise
+from boundwise import _boundwise
+
+REPO = Path(__file__).resolve().parent.parent
+PACKAGE_DIR = Path(_boundwise.__file__).resolve().parent
+# The scipy-openblas32 library; NumPy's own OpenBLAS (libscipy_openblas64_...) is
+# a different library that may be loaded in the same process.
+BUNDLED_BLAS = re.compile(r"libscipy_openblas(?!64)[^/]*\.so")
+
+
+def test_dgemm_through_linked_blas_matches_triple_loop() -> None:
+    # Exact small-integer products, direct and along the split-call paths.
+    assert _boundwise._dgemm_self_check() == 0.0
+
+
+def test_extension_is_built_for_the_stable_abi() -> None:
+    assert Path(_boundwise.__file__).name.endswith(".abi3.so")
+
+
+def _mapped_files() -> set[Path]:
+    maps = Path("/proc/self/maps")
+    if not maps.exists():
+        pytest.skip("needs /proc/self/maps")
+    files = set()
+    for line in maps.read_text().splitlines():
+        parts = line.split(maxsplit=5)
+        if len(parts) == 6 and parts[5].startswith("/"):
+            files.add(Path(parts[5]))
+    return files
+
+
+def _bundled_blas() -> set[Path]:
+    return {p.resolve() for p in PACKAGE_DIR.iterdir() if BUNDLED_BLAS.fullmatch(p.name)}
+
+
+def test_loaded_openblas_is_the_copy_inside_the_package() -> None:
+    bundled = _bundled_blas()
+    loaded = {p.resolve() for p in _mapped_files() if BUNDLED_BLAS.fullmatch(p.name)}
+    if not bundled:
+        # A build against a system BLAS ships no copy and must not reach for one
+        # left behind in a temporary build environment.
+        assert loaded == set()
+        pytest.skip("built against a system BLAS")
+    assert loaded == bundled, f"OpenBLAS loaded from {loaded}, package ships {bundled}"
+
+
+def test_bundled_openblas_is_switched_to_one_thread() -> None:
+    # Our worker pool runs the products in parallel; OpenBLAS must not start
+    # threads of its own inside each call.
+    bundled = _bundled_blas()
+    if not bundled:
+        pytest.skip("built against a system BLAS")
+    _boundwise._dgemm_self_check()
+    library = ctypes.CDLL(str(next(iter(bundled))))
+    assert library.scipy_openblas_get_num_threads() == 1
+
+
+def test_package_reexports_every_public_name_of_the_extension() -> None:
+    public = [name for name in vars(_boundwise) if not name.startswith("_")]
+    assert public, "the extension registered no public names"
+    assert sorted(boundwise.__all__) == sorted([*public, "__version__"])
+    for name in public:
+        assert getattr(boundwise, name) is getattr(_boundwise, name), name
+
+
+def test_versions_agree() -> None:
+    assert boundwise.__version__ == _boundwise.__version__
+    assert importlib.metadata.version("boundwise") == _boundwise.__version__
+
+
+def test_demonstration_runs() -> None:
+    done = subprocess.run(
+        [sys.executable, "-m", "boundwise"], capture_output=True, text=True, timeout=120
+    )
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.startswith(f"boundwise {boundwise.__version__}")
+    assert "encloses the exact value: NO" not in done.stdout
+    assert "RuntimeWarning" in done.stdout  # the division by an interval holding zero
+
+
+def _readme_commands() -> list[str]:
+    text = (REPO / "README.md").read_text()
+    block = re.search(r"```(?:bash|sh|console)?\n(.*?)```", text, re.S)
+    assert block, "README.md has no command block"
+    return [line.strip() for line in block.group(1).splitlines() if line.strip()
+            and not line.lstrip().startswith("#")]
+
+
+def test_ci_runs_the_readme_test_command() -> None:
+    if not (REPO / ".ci" / "run").exists():
+        pytest.skip("not run from a checkout")
+    test_command = _readme_commands()[-1]
+    assert "pytest" in test_command
+    ci_lines = [line.strip() for line in (REPO / ".ci" / "run").read_text().splitlines()]
+    assert test_command in ci_lines

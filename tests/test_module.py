@@ -1,0 +1,424 @@
+"""Module entry, class registration and the calling convention shared by every
+function and method: argument parsing, error wrapping, internal failures."""
+
+import importlib
+import inspect
+import pickle
+import subprocess
+import sys
+
+import pytest
+
+import boundwise
+import boundwise._boundwise as bw
+
+# Every module function in registration order; a later capability registers
+# its functions in these places when it lands.
+FUNCTION_ORDER = [
+    "array", "zeros", "ones", "empty", "full", "eye", "identity", "diag", "linspace", "arange",
+    "concatenate", "stack", "vstack", "hstack", "split", "where_impl", "from_raw_parts",
+    "num_threads", "seed", "rand", "random_sample", "randn", "randint", "uniform", "normal",
+    "det", "inv", "solve", "lstsq", "eig", "svd", "pinv", "cholesky", "matrix_power",
+    "matrix_rank", "cond",
+]
+
+# Functions that exist already, with the text signature their __doc__ starts with.
+BUILT_SIGNATURES = {
+    "array": "(values, error=0.0)",
+    "zeros": "(shape, *extra)",
+    "ones": "(shape, *extra)",
+    "empty": "(shape, *extra)",
+    "full": "(shape, value, error=0.0)",
+    "eye": "(n, m=None, k=0)",
+    "identity": "(n)",
+    "diag": "(v)",
+    "linspace": "(start, stop, num=50, endpoint=True)",
+    "arange": "(start, stop, step=1.0)",
+    "from_raw_parts": "(midpoints, radii, shape)",
+    "num_threads": "()",
+}
+
+
+class TestModuleEntry:
+    def test_second_import_returns_the_same_module_object(self, monkeypatch):
+        first = bw
+        monkeypatch.delitem(sys.modules, "boundwise._boundwise")
+        second = importlib.import_module("boundwise._boundwise")
+        assert second is first
+        assert second.IntervalArray is first.IntervalArray
+
+    def test_version(self):
+        assert bw.__version__ == "0.2.5"
+        assert boundwise.__version__ == "0.2.5"
+
+    def test_module_doc_and_name(self):
+        assert bw.__doc__ == "Python module definition."
+        assert bw.__name__ == "boundwise._boundwise"
+
+    def test_attributes_in_registration_order(self):
+        names = list(vars(bw))
+        public = [n for n in names if not n.startswith("_")]
+        assert public[:2] == ["IntervalArray", "BoolArray"]
+        functions = public[2:]
+        # Only known functions, in the order of the table.
+        assert functions == [f for f in FUNCTION_ORDER if f in functions]
+        assert set(BUILT_SIGNATURES) <= set(functions)
+        # __version__ is set after the last function.
+        assert names.index("__version__") > max(names.index(f) for f in functions)
+
+    def test_dir_lists_classes_and_functions(self):
+        listed = dir(bw)
+        for name in ["IntervalArray", "BoolArray", "__version__", *BUILT_SIGNATURES]:
+            assert name in listed
+
+    def test_package_reexports_the_extension(self):
+        for name in ["IntervalArray", "BoolArray", *BUILT_SIGNATURES]:
+            assert getattr(boundwise, name) is getattr(bw, name)
+
+    def test_importing_raises_no_warning(self):
+        # Types created without a dotted module name raise a DeprecationWarning
+        # on newer interpreters; warnings are errors in this child process.
+        code = "import boundwise._boundwise as m, pickle; pickle.loads(pickle.dumps(m.BoolArray([True])))"
+        done = subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
+
+
+class TestSignatures:
+    @pytest.mark.parametrize("name, signature", sorted(BUILT_SIGNATURES.items()))
+    def test_function_text_signature(self, name, signature):
+        function = getattr(bw, name)
+        assert function.__text_signature__ == signature
+        assert function.__doc__  # a body follows the signature
+        assert not function.__doc__.startswith(name + "(")
+
+    def test_linspace_inspect_signature(self):
+        parameters = inspect.signature(bw.linspace).parameters
+        assert list(parameters) == ["start", "stop", "num", "endpoint"]
+        assert parameters["num"].default == 50
+        assert parameters["endpoint"].default is True
+        assert parameters["start"].default is inspect.Parameter.empty
+
+    def test_zeros_has_var_positional(self):
+        parameters = inspect.signature(bw.zeros).parameters
+        assert parameters["extra"].kind is inspect.Parameter.VAR_POSITIONAL
+
+    def test_num_threads_doc(self):
+        assert bw.num_threads.__doc__ == "Get the number of Rayon worker threads."
+        assert isinstance(bw.num_threads(), int) and bw.num_threads() >= 1
+
+    @pytest.mark.parametrize(
+        "cls, signature, doc",
+        [
+            (bw.IntervalArray, "(values, error=0.0)",
+             "A NumPy-compatible interval array with guaranteed numerical error bounds."),
+            (bw.BoolArray, "(values)", "A NumPy-style boolean array (mask)."),
+        ],
+    )
+    def test_class_text_signature_and_doc(self, cls, signature, doc):
+        assert cls.__text_signature__ == signature
+        assert cls.__doc__ == doc
+
+    @pytest.mark.parametrize(
+        "method, signature",
+        [
+            ("reshape", "($self, shape, *extra)"),
+            ("get", "($self, idx)"),
+            ("tolist", "($self)"),
+            ("scale", "($self, scalar)"),
+            ("__setstate__", "($self, state)"),
+            ("transpose", "($self)"),
+        ],
+    )
+    def test_method_text_signature(self, method, signature):
+        assert getattr(bw.IntervalArray, method).__text_signature__ == signature
+
+    def test_scale_doc(self):
+        assert bw.IntervalArray.scale.__doc__ == "Scale the array by an exact scalar (fast path)."
+
+
+class TestClassNames:
+    @pytest.mark.parametrize("cls, name", [(bw.IntervalArray, "IntervalArray"), (bw.BoolArray, "BoolArray")])
+    def test_module_and_qualname(self, cls, name):
+        assert cls.__module__ == "boundwise._boundwise"
+        assert cls.__qualname__ == name
+        assert cls.__name__ == name
+        assert repr(cls) == f"<class 'boundwise._boundwise.{name}'>"
+
+    def test_properties_are_read_only(self):
+        a = bw.zeros(3)
+        for attribute in ["shape", "ndim", "size", "dtype", "itemsize", "nbytes", "strides", "T"]:
+            with pytest.raises(AttributeError):
+                setattr(a, attribute, 1)
+
+
+def _type_error(call):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert type(info.value) is TypeError
+    return info.value
+
+
+class TestArgumentParsing:
+    @pytest.mark.parametrize(
+        "call, message",
+        [
+            (lambda: bw.zeros(), "zeros() missing 1 required positional argument: 'shape'"),
+            (lambda: bw.identity(), "identity() missing 1 required positional argument: 'n'"),
+            (lambda: bw.full(3), "full() missing 1 required positional argument: 'value'"),
+            (lambda: bw.full(), "full() missing 2 required positional arguments: 'shape' and 'value'"),
+            (lambda: bw.linspace(), "linspace() missing 2 required positional arguments: 'start' and 'stop'"),
+            (lambda: bw.from_raw_parts(),
+             "from_raw_parts() missing 3 required positional arguments: 'midpoints', 'radii', and 'shape'"),
+            (lambda: bw.from_raw_parts([1.0]),
+             "from_raw_parts() missing 2 required positional arguments: 'radii' and 'shape'"),
+            (lambda: bw.from_raw_parts(shape=[1]),
+             "from_raw_parts() missing 2 required positional arguments: 'midpoints' and 'radii'"),
+            (lambda: bw.from_raw_parts(radii=[1.0]),
+             "from_raw_parts() missing 2 required positional arguments: 'midpoints' and 'shape'"),
+            (lambda: bw.zeros(3).reshape(), "IntervalArray.reshape() missing 1 required positional argument: 'shape'"),
+            (lambda: bw.zeros(3).get(), "IntervalArray.get() missing 1 required positional argument: 'idx'"),
+            (lambda: bw.zeros(3).scale(), "IntervalArray.scale() missing 1 required positional argument: 'scalar'"),
+            (lambda: bw.zeros(3).__setstate__(),
+             "IntervalArray.__setstate__() missing 1 required positional argument: 'state'"),
+            (lambda: bw.IntervalArray(), "IntervalArray.__new__() missing 1 required positional argument: 'values'"),
+        ],
+    )
+    def test_missing_arguments(self, call, message):
+        assert str(_type_error(call)) == message
+
+    @pytest.mark.parametrize(
+        "call, message",
+        [
+            (lambda: bw.array([1.0], error=0.0, foo=1), "array() got an unexpected keyword argument 'foo'"),
+            (lambda: bw.zeros(3, extra=2), "zeros() got an unexpected keyword argument 'extra'"),
+            (lambda: bw.zeros(3).copy(deep=True), "IntervalArray.copy() got an unexpected keyword argument 'deep'"),
+            (lambda: bw.array([1.0], values=[2.0]), "array() got multiple values for argument 'values'"),
+            (lambda: bw.eye(2, 3, m=3), "eye() got multiple values for argument 'm'"),
+            (lambda: bw.zeros(3).get(0, idx=1), "IntervalArray.get() got multiple values for argument 'idx'"),
+        ],
+    )
+    def test_keyword_errors(self, call, message):
+        assert str(_type_error(call)) == message
+
+    @pytest.mark.parametrize(
+        "call, message",
+        [
+            (lambda: bw.identity(3, 4), "identity() takes 1 positional arguments but 2 were given"),
+            (lambda: bw.diag([1.0], 2, 3), "diag() takes 1 positional arguments but 3 were given"),
+            (lambda: bw.from_raw_parts([], [], [0], 4),
+             "from_raw_parts() takes 3 positional arguments but 4 were given"),
+            (lambda: bw.zeros(3).copy(1), "IntervalArray.copy() takes 0 positional arguments but 1 was given"),
+            (lambda: bw.zeros(3).tolist(1, 2), "IntervalArray.tolist() takes 0 positional arguments but 2 were given"),
+            (lambda: bw.eye(1, 2, 3, 4), "eye() takes from 1 to 3 positional arguments but 4 were given"),
+            (lambda: bw.array(1, 2, 3), "array() takes from 1 to 2 positional arguments but 3 were given"),
+            (lambda: bw.linspace(0, 1, 5, True, 1),
+             "linspace() takes from 2 to 4 positional arguments but 5 were given"),
+            (lambda: bw.IntervalArray([1.0], 0.0, 1),
+             "IntervalArray.__new__() takes from 1 to 2 positional arguments but 3 were given"),
+        ],
+    )
+    def test_too_many_positionals(self, call, message):
+        assert str(_type_error(call)) == message
+
+    def test_noargs_function_refuses_arguments(self):
+        assert "takes no arguments (1 given)" in str(_type_error(lambda: bw.num_threads(1)))
+
+    def test_keywords_fill_parameters(self):
+        a = bw.linspace(stop=1.0, start=0.0, endpoint=False, num=4)
+        assert a.values() == [0.0, 0.25, 0.5, 0.75]
+        assert bw.eye(n=2, k=1).values() == [0.0, 1.0, 0.0, 0.0]
+        assert bw.zeros(shape=(2, 3)).shape == (2, 3)
+
+    def test_extra_positionals_collected(self):
+        assert bw.zeros(2, 3, 4).shape == (2, 3, 4)
+        assert bw.zeros(3).reshape(1, 3, 1).shape == (1, 3, 1)
+
+    @pytest.mark.parametrize(
+        "call, name, inner",
+        [
+            (lambda: bw.eye("a"), "n", "'str' object cannot be interpreted as an integer"),
+            (lambda: bw.eye(2, 2.5), "m", "'float' object cannot be interpreted as an integer"),
+            (lambda: bw.eye(2, k=1.5), "k", "'float' object cannot be interpreted as an integer"),
+            (lambda: bw.linspace("a", 1), "start", "must be real number, not str"),
+            (lambda: bw.linspace(0, None), "stop", "must be real number, not NoneType"),
+            (lambda: bw.arange(0, 1, "x"), "step", "must be real number, not str"),
+            (lambda: bw.array([1.0], error="x"), "error", "must be real number, not str"),
+            (lambda: bw.from_raw_parts(1, [], []), "midpoints", "'int' object cannot be converted to 'Sequence'"),
+            (lambda: bw.from_raw_parts([], "ab", []), "radii", "'str' object cannot be converted to 'Sequence'"),
+            (lambda: bw.from_raw_parts([], [], 0), "shape", "'int' object cannot be converted to 'Sequence'"),
+            (lambda: bw.zeros(3).get("x"), "idx", "'str' object cannot be interpreted as an integer"),
+            (lambda: bw.zeros(3).scale("x"), "scalar", "must be real number, not str"),
+            (lambda: bw.BoolArray(3), "values", "'int' object cannot be converted to 'Sequence'"),
+        ],
+    )
+    def test_conversion_type_error_is_wrapped_with_cause(self, call, name, inner):
+        error = _type_error(call)
+        assert str(error) == f"argument '{name}': {inner}"
+        assert isinstance(error.__cause__, TypeError)
+        assert str(error.__cause__) == inner
+
+    @pytest.mark.parametrize(
+        "call, exception, message",
+        [
+            (lambda: bw.eye(-1), OverflowError, "can't convert negative int to unsigned"),
+            (lambda: bw.linspace(0, 1, -1), OverflowError, "can't convert negative int to unsigned"),
+            (lambda: bw.linspace(10**400, 1), OverflowError, "int too large to convert to float"),
+            (lambda: bw.zeros(3).get(-1), OverflowError, "can't convert negative int to unsigned"),
+            (lambda: bw.array([1.0], error=-1.0), ValueError, "error must be non-negative"),
+        ],
+    )
+    def test_other_conversion_errors_pass_unchanged(self, call, exception, message):
+        with pytest.raises(exception) as info:
+            call()
+        assert type(info.value) is exception
+        assert str(info.value) == message
+        assert info.value.__cause__ is None
+
+
+class TestBoolArray:
+    @pytest.mark.parametrize(
+        "values, text",
+        [
+            ([True, False], "BoolArray([true, false])"),
+            ([], "BoolArray([])"),
+            ((False,), "BoolArray([false])"),
+            ([True] * 3, "BoolArray([true, true, true])"),
+        ],
+    )
+    def test_construction_and_text(self, values, text):
+        mask = bw.BoolArray(values)
+        assert repr(mask) == text
+        assert str(mask) == text
+        assert len(mask) == len(values)
+        assert mask.tolist() == list(values)
+
+    def test_numpy_bool_accepted(self):
+        np = pytest.importorskip("numpy")
+        assert bw.BoolArray([np.True_, np.False_]).tolist() == [True, False]
+
+    @pytest.mark.parametrize(
+        "values, inner",
+        [
+            ("abc", "Can't extract `str` to `Vec`"),
+            (3, "'int' object cannot be converted to 'Sequence'"),
+            ([1], "'int' object cannot be converted to 'PyBool'"),
+            ([True, None], "'NoneType' object cannot be converted to 'PyBool'"),
+        ],
+    )
+    def test_construction_errors(self, values, inner):
+        error = _type_error(lambda: bw.BoolArray(values))
+        assert str(error) == "argument 'values': " + inner
+        assert isinstance(error.__cause__, TypeError)
+
+    @pytest.mark.parametrize("values, truth", [([True], True), ([False], False)])
+    def test_truth_of_one_element(self, values, truth):
+        assert bool(bw.BoolArray(values)) is truth
+
+    @pytest.mark.parametrize("values", [[], [True, True]])
+    def test_truth_of_other_lengths(self, values):
+        with pytest.raises(ValueError) as info:
+            bool(bw.BoolArray(values))
+        assert str(info.value) == (
+            "The truth value of an array with more than one element is ambiguous. Use a.any() or a.all()"
+        )
+
+    @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+    @pytest.mark.parametrize("values", [[], [True], [True, False, False, True]])
+    def test_pickle_round_trip(self, values, protocol):
+        restored = pickle.loads(pickle.dumps(bw.BoolArray(values), protocol=protocol))
+        assert type(restored) is bw.BoolArray
+        assert restored.tolist() == values
+
+    def test_reduce_names_the_class(self):
+        cls, arguments = bw.BoolArray([True, False]).__reduce__()
+        assert cls is bw.BoolArray
+        assert arguments == ([True, False],)
+
+    def test_setstate_replaces_contents(self):
+        mask = bw.BoolArray([True])
+        assert mask.__getstate__() == [True]
+        assert mask.__setstate__([False, False]) is None
+        assert mask.tolist() == [False, False]
+        error = _type_error(lambda: mask.__setstate__([1]))
+        assert str(error) == "argument 'state': 'int' object cannot be converted to 'PyBool'"
+        assert mask.tolist() == [False, False]
+
+
+class TestSubclassing:
+    def test_class_call_returns_subclass_instances(self):
+        class Tagged(bw.IntervalArray):
+            pass
+
+        a = Tagged([1.0, (2.0, 0.5)], error=0.25)
+        assert type(a) is Tagged
+        assert isinstance(a, bw.IntervalArray)
+        assert a.values() == [1.0, 2.0]
+        assert a.radii() == [0.25, 0.5]
+
+    def test_subclass_instance_is_an_operand_and_pickles(self):
+        class Tagged(bw.IntervalArray):
+            pass
+
+        a = Tagged([1.0, 2.0])
+        assert (a + a).values() == [2.0, 4.0]
+        assert bw.array(a).values() == [1.0, 2.0]
+        restored = pickle.loads(pickle.dumps(a))
+        assert restored.values() == [1.0, 2.0]
+
+    def test_interval_array_call_matches_array(self):
+        values = [[1.0, (2.0, 0.5)], [3, 4]]
+        a, b = bw.IntervalArray(values, 0.125), bw.array(values, error=0.125)
+        assert type(a) is bw.IntervalArray
+        assert (a.shape, a.values(), a.radii()) == (b.shape, b.values(), b.radii())
+
+
+def _internal_failure():
+    try:
+        bw.zeros((2**40, 2**40))
+    except Exception:  # noqa: BLE001 - must not catch it
+        pytest.fail("the internal failure was caught by 'except Exception'")
+    except BaseException as failure:  # noqa: BLE001
+        return failure
+    pytest.fail("no internal failure raised")
+
+
+class TestInternalFailure:
+    def test_is_a_base_exception_only(self):
+        failure = _internal_failure()
+        cls = type(failure)
+        assert cls.__bases__ == (BaseException,)
+        assert not isinstance(failure, Exception)
+        assert f"{cls.__module__}.{cls.__qualname__}" == "boundwise_runtime.InternalFailure"
+        assert "BaseException" in cls.__doc__
+
+    def test_class_created_once(self):
+        assert type(_internal_failure()) is type(_internal_failure())
+
+    @pytest.mark.parametrize(
+        "call",
+        [
+            lambda: bw.zeros((2**40, 2**40)),  # the product of dimensions overflows 64 bits
+            lambda: bw.zeros(2**60),  # above the largest element count
+            lambda: bw.ones(2**32, 2**32),
+            lambda: bw.full((2**62, 4), 1.0),
+            lambda: bw.eye(2**32, 2**32),
+        ],
+    )
+    def test_sizes_above_the_layout_limit(self, call):
+        with pytest.raises(BaseException) as info:
+            call()
+        assert type(info.value) is type(_internal_failure())
+        assert info.value.args == ("invalid layout",)
+
+    @pytest.mark.parametrize(
+        "call",
+        [
+            lambda: bw.zeros((10**6, 10**6)),
+            lambda: bw.ones(10**12),
+            lambda: bw.eye(10**6),
+        ],
+    )
+    def test_unsatisfiable_sizes_are_memory_errors(self, call):
+        with pytest.raises(MemoryError) as info:
+            call()
+        assert str(info.value)
