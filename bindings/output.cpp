@@ -70,13 +70,13 @@ PyObject* radii_method(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 // Nested lists for the dimensions from `axis` on, starting at flat element `offset`.
-Ref nested_list(const Array& a, std::size_t axis, std::uint64_t offset) {
+Ref nested_list(const Array& a, const Shape& strides, std::size_t axis, std::uint64_t offset) {
     const std::uint64_t n = a.shape()[axis];
     Ref list = check(PyList_New(static_cast<Py_ssize_t>(n)));
     const bool innermost = axis + 1 == a.ndim();
     for (std::uint64_t i = 0; i < n; ++i) {
         Ref item = innermost ? new_pair(a.mid()[offset + i], a.rad()[offset + i])
-                             : nested_list(a, axis + 1, offset + i * a.strides()[axis]);
+                             : nested_list(a, strides, axis + 1, offset + i * strides[axis]);
         check_status(PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release()));
     }
     return list;
@@ -102,7 +102,7 @@ PyObject* tolist_method(PyObject* self, PyObject* args, PyObject* kwargs) {
     const Array a = read_array(self);
     if (a.ndim() == 0) return new_pair(a.mid()[0], a.rad()[0]).release();
     check_list_count(a.shape());
-    return nested_list(a, 0, 0).release();
+    return nested_list(a, a.strides(), 0, 0).release();
 }
 
 const Signature kReduce{"IntervalArray.__reduce__()", {}, 0, false};

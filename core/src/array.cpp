@@ -9,14 +9,13 @@
 
 namespace boundwise {
 
-Array::Array() : shape_{0}, strides_{1}, storage_(IntervalStorage::allocate(0)), size_(0) {}
+Array::Array() : shape_{0}, storage_(IntervalStorage::allocate(0)), size_(0) {}
 
 Array Array::uninitialized(Shape shape) {
     check_ndim(shape.size());
     Array a;
     a.size_ = element_count(shape);
     a.storage_ = StorageHandle(IntervalStorage::allocate(a.size_));
-    a.strides_ = row_major_strides(shape);
     a.shape_ = std::move(shape);
     return a;
 }
@@ -58,7 +57,6 @@ Array Array::with_shape(Shape shape) const {
     auto n = checked_product(shape);
     check_internal(n && *n == size_, "cannot reshape array: element count differs");
     Array a = *this;
-    a.strides_ = row_major_strides(shape);
     a.shape_ = std::move(shape);
     return a;
 }

@@ -1,13 +1,18 @@
 #include "boundwise/binary_ops.hpp"
 
+#include <optional>
+
 #include "boundwise/broadcast.hpp"
 
 namespace boundwise {
 
 Quotient apply_binary(const Array& a, const Array& b, BinaryOp op) {
     const Shape out = broadcast_result_shape(a, b);
-    const Array x = as_kernel_operand(a, out);
-    const Array y = as_kernel_operand(b, out);
+    const std::uint64_t count = element_count(out);
+    // Only operands the kernels cannot pair element by element are expanded.
+    std::optional<Array> expanded_a, expanded_b;
+    const Array& x = is_kernel_operand(a, count) ? a : expanded_a.emplace(broadcast_to(a, out));
+    const Array& y = is_kernel_operand(b, count) ? b : expanded_b.emplace(broadcast_to(b, out));
     switch (op) {
         case BinaryOp::Add: return {add(x, y, out)};
         case BinaryOp::Subtract: return {subtract(x, y, out)};

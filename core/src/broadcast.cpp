@@ -43,9 +43,10 @@ Array broadcast_to(const Array& x, const Shape& target) {
     // Source stride of each target axis: 0 where x repeats, x's stride otherwise.
     const std::size_t nd = target.size();
     const std::size_t offset = nd - x.ndim();
+    const Shape x_strides = x.strides();
     Shape source_stride(nd, 0);
     for (std::size_t k = offset; k < nd; ++k)
-        if (x.shape()[k - offset] > 1) source_stride[k] = x.strides()[k - offset];
+        if (x.shape()[k - offset] > 1) source_stride[k] = x_strides[k - offset];
     // Odometer walk over the target index; no division per element.
     Shape index(nd, 0);
     std::uint64_t source = 0;
@@ -60,13 +61,6 @@ Array broadcast_to(const Array& x, const Shape& target) {
         }
     }
     return out;
-}
-
-Array as_kernel_operand(const Array& x, const Shape& target) {
-    // Equal element counts of broadcast-compatible shapes differ only by unit
-    // dimensions, so the flat row-major order is already the target's.
-    if (x.size() == 1 || x.size() == element_count(target)) return x;
-    return broadcast_to(x, target);
 }
 
 void check_inplace_target(const Array& a, const Array& b) {

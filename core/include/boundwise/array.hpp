@@ -1,4 +1,4 @@
-// The array value: shape, row-major strides, size and a shared interval buffer.
+// The array value: shape, size and a shared interval buffer, always row-major.
 // Arrays have value semantics; writers call make_unique() first (copy-on-write).
 #pragma once
 
@@ -31,7 +31,8 @@ public:
     static Array filled(Shape shape, double lo, double hi);
 
     const Shape& shape() const { return shape_; }
-    const Shape& strides() const { return strides_; }
+    // Row-major strides in elements (the last is 1); computed, since they follow from the shape.
+    Shape strides() const { return row_major_strides(shape_); }
     std::uint64_t size() const { return size_; }
     std::size_t ndim() const { return shape_.size(); }
 
@@ -53,7 +54,6 @@ public:
 
 private:
     Shape shape_;
-    Shape strides_;
     StorageHandle storage_;
     std::uint64_t size_ = 0;
 };

@@ -17,10 +17,11 @@ Shape broadcast_result_shape(const Array& a, const Array& b);
 // x expanded to `target`, which x's shape must broadcast to.
 Array broadcast_to(const Array& x, const Shape& target);
 
-// Prepares an operand for the element kernels: kept as it is when it already has
-// the target size or a single element (the kernels repeat a single element),
-// expanded otherwise.
-Array as_kernel_operand(const Array& x, const Shape& target);
+// Whether the element kernels can take x as it is for a result of `count`
+// elements: it has that many elements (equal element counts of compatible
+// shapes differ only by unit dimensions, so the row-major order is the same) or
+// a single element, which the kernels repeat.
+inline bool is_kernel_operand(const Array& x, std::uint64_t count) { return x.size() == 1 || x.size() == count; }
 
 // a op= b: b must broadcast to a's own shape (the two NumPy messages otherwise).
 void check_inplace_target(const Array& a, const Array& b);

@@ -32,10 +32,11 @@ public:
 
 private:
     IntervalStorage() = default;
-    ~IntervalStorage();
+    ~IntervalStorage() = default;
     std::atomic<std::uint64_t> refs_{1};
     std::uint64_t count_ = 0;
     double* data_ = nullptr;
+    void* block_ = nullptr;  // what malloc returned
 };
 
 // Owning handle with value semantics (copy = share).
