@@ -15,7 +15,18 @@ PyObject* get_size(const Array& a) { return new_u64(a.size()).release(); }
 PyObject* get_dtype(const Array&) { return check(PyUnicode_FromString("interval64")).release(); }
 PyObject* get_itemsize(const Array&) { return new_u64(16).release(); }
 PyObject* get_nbytes(const Array& a) { return new_u64(16 * a.size()).release(); }
-PyObject* get_strides(const Array& a) { return new_tuple_of_dims(a.strides()).release(); }
+// Row-major strides as Python ints. Those of an empty array may exceed 64 bits
+// (shape (0, 2**64 - 1, 2**64 - 1)), where the stored ones are never used.
+PyObject* get_strides(const Array& a) {
+    const Shape& dims = a.shape();
+    Ref strides = check(PyTuple_New(static_cast<Py_ssize_t>(dims.size())));
+    Ref running = new_u64(1);
+    for (std::size_t k = dims.size(); k-- > 0;) {
+        check_status(PyTuple_SetItem(strides.get(), static_cast<Py_ssize_t>(k), Ref(running).release()));
+        running = check(PyNumber_Multiply(running.get(), new_u64(dims[k]).get()));
+    }
+    return strides.release();
+}
 PyObject* get_transpose(const Array& a) { return wrap(transpose(a)); }
 
 // The first reshape argument: one int, or a sequence of ints (not a str).

@@ -82,6 +82,67 @@ class TestModuleEntry:
         done = subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True, text=True)
         assert done.returncode == 0, done.stderr
 
+    def test_sub_interpreters_are_refused(self):
+        pytest.importorskip("_xxsubinterpreters")
+        code = (
+            "import _xxsubinterpreters as sub, boundwise._boundwise as m\n"
+            "interp = sub.create()\n"
+            "try:\n"
+            "    sub.run_string(interp, 'import boundwise._boundwise')\n"
+            "except Exception as e:\n"
+            "    print('refused', e)\n"
+            "print((m.array([1.0]) + 1).values())\n"
+        )
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
+        first, second = done.stdout.splitlines()
+        assert first.startswith("refused") and "ImportError" in first and "sub-interpreters" in first
+        assert second == "[2.0]"
+
+
+FINALIZE_DURING_CALLBACKS = """
+import threading, time
+import boundwise._boundwise as bw
+
+class Slow:
+    # Sleeping releases the interpreter lock; taking it back while the
+    # interpreter finalises ends the thread.
+    def __float__(self):
+        time.sleep(0.001)
+        return 2.0
+
+a = bw.ones(1000)
+calls = [
+    lambda: a + Slow(),
+    lambda: bw.ones(3).__iadd__(Slow()),
+    lambda: bw.array([1.0, Slow()]),
+    lambda: bw.zeros(1).__setstate__(([1], [Slow()], [0.0])),
+    lambda: a + a,
+]
+running = []
+def loop(call):
+    while True:
+        call()
+        if call not in running:
+            running.append(call)
+for call in calls:
+    threading.Thread(target=loop, args=(call,), daemon=True).start()
+while len(running) < len(calls):
+    time.sleep(0.001)
+print("exiting")
+"""
+
+
+class TestFinalization:
+    def test_daemon_threads_inside_calls_do_not_abort_the_exit(self):
+        # Each daemon thread is inside a boundwise call, running Python code or
+        # computing with the lock released, when the interpreter finalises.
+        for _ in range(2):
+            done = subprocess.run([sys.executable, "-c", FINALIZE_DURING_CALLBACKS], capture_output=True, text=True)
+            assert done.returncode == 0, done.stderr
+            assert done.stdout == "exiting\n"
+            assert done.stderr == ""
+
 
 class TestSignatures:
     @pytest.mark.parametrize("name, signature", sorted(BUILT_SIGNATURES.items()))
@@ -413,12 +474,25 @@ class TestInternalFailure:
     @pytest.mark.parametrize(
         "call",
         [
-            lambda: bw.zeros((10**6, 10**6)),
-            lambda: bw.ones(10**12),
-            lambda: bw.eye(10**6),
+            # 2**59 bytes: below the layout limit, beyond any address space
+            lambda: bw.zeros(2**55),
+            lambda: bw.ones((2**28, 2**27)),
+            lambda: bw.eye(2**28, 2**27),
+            lambda: bw.full(2**55, (1.0, 0.5)),
         ],
     )
     def test_unsatisfiable_sizes_are_memory_errors(self, call):
         with pytest.raises(MemoryError) as info:
             call()
-        assert str(info.value)
+        assert "cannot allocate" in str(info.value)
+
+    def test_memory_error_for_more_than_the_machine_has(self):
+        # 16 TB: refused unless the kernel overcommits without limit.
+        try:
+            with open("/proc/sys/vm/overcommit_memory") as f:
+                if f.read().strip() == "1":
+                    pytest.skip("the kernel grants any allocation")
+        except OSError:
+            pass
+        with pytest.raises(MemoryError):
+            bw.zeros((10**6, 10**6))

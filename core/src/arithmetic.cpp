@@ -71,9 +71,8 @@ bool divisors_exclude_zero(const double* bm, const double* br, std::uint64_t n) 
 }
 
 // Division through endpoints, for every element once some divisor contains
-// zero: the reciprocal [down(1/hi), up(1/lo)] of a divisor excluding zero,
-// then the outward endpoint product; a divisor containing zero gives the
-// entire line (NaN, +inf).
+// zero: the outward-rounded corner quotients for a divisor excluding zero; a
+// divisor containing zero (or NaN) gives the entire line (NaN, +inf).
 void divide_through_endpoints(KernelOperand a, KernelOperand b, KernelOutput out, std::uint64_t n) {
     for (std::uint64_t i = 0; i < n; ++i) {
         const std::uint64_t ia = a.single ? 0 : i;
@@ -81,9 +80,8 @@ void divide_through_endpoints(KernelOperand a, KernelOperand b, KernelOutput out
         const Endpoints x = to_endpoints(a.mid[ia], a.rad[ia]);
         const Endpoints y = to_endpoints(b.mid[ib], b.rad[ib]);
         Interval q{NAN, kInfinity};
-        if (!(y.lo <= 0 && 0 <= y.hi)) {
-            const Endpoints reciprocal{div_down(1.0, y.hi), div_up(1.0, y.lo)};
-            const Endpoints e = mul_endpoints(x, reciprocal);
+        if (y.lo > 0 || y.hi < 0) {
+            const Endpoints e = div_endpoints(x, y);
             q = from_endpoints(e.lo, e.hi);
         }
         out.mid[i] = q.mid;

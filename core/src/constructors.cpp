@@ -20,6 +20,18 @@ Array exact_points(std::uint64_t n, auto&& point_at) {
     if (n) std::memset(a.rad_mut(), 0, n * sizeof(double));
     return a;
 }
+
+// Point i of a range, i * step + start, for finite start and step. Where that
+// overflows although the exact point lies between the finite ends lo and hi,
+// the halves i * (step / 2) + start / 2 cannot overflow; doubled back and kept
+// inside [lo, hi], they replace only the points that would have been infinite.
+double range_point(std::uint64_t i, double step, double start, double lo, double hi) {
+    const double x = static_cast<double>(i) * step + start;
+    if (std::isfinite(x) || !std::isfinite(step) || !std::isfinite(start)) return x;
+    const double halves = (static_cast<double>(i) * (step * 0.5) + start * 0.5) * 2.0;
+    return std::fmin(std::fmax(halves, lo), hi);
+}
+
 }  // namespace
 
 Array full(Shape shape, double midpoint, double radius) {
@@ -99,12 +111,15 @@ Array linspace(double start, double stop, std::uint64_t num, bool endpoint) {
         });
     }
     const double step = delta / divisor;
-    return exact_points(num, [&](std::uint64_t i) { return static_cast<double>(i) * step + start; });
+    const double lo = std::fmin(start, stop), hi = std::fmax(start, stop);
+    return exact_points(num, [&](std::uint64_t i) { return range_point(i, step, start, lo, hi); });
 }
 
 Array arange(double start, double stop, double step) {
     if (step == 0.0) throw value_error("arange: step cannot be zero");
-    const double count = std::ceil((stop - start) / step);
+    double count = std::ceil((stop - start) / step);
+    if (std::isinf(stop - start) && std::isfinite(start) && std::isfinite(stop) && std::isfinite(step))
+        count = std::ceil((stop * 0.5 - start * 0.5) / step * 2.0);  // the span overflows, its half cannot
     if (std::isnan(count)) {
         if (std::isnan(start) || std::isnan(stop) || std::isnan(step)) return Array::zeros({0});
         throw value_error("arange: cannot compute the length of the range");
@@ -115,7 +130,8 @@ Array arange(double start, double stop, double step) {
         throw value_error("arange: the range has too many elements");
     const auto n = static_cast<std::uint64_t>(count);
     if (n > kMaxElements) throw value_error("arange: the range has too many elements");
-    return exact_points(n, [&](std::uint64_t i) { return static_cast<double>(i) * step + start; });
+    const double lo = std::fmin(start, stop), hi = std::fmax(start, stop);
+    return exact_points(n, [&](std::uint64_t i) { return range_point(i, step, start, lo, hi); });
 }
 
 }  // namespace boundwise

@@ -53,12 +53,11 @@ Interval from_endpoints(double lo, double hi) {
     return {m, up >= down ? up : down};
 }
 
-Endpoints mul_endpoints(Endpoints a, Endpoints b) {
-    // minNum / maxNum: a NaN product (0 * inf) is ignored unless all are NaN.
-    const double lows[4] = {mul_down(a.lo, b.lo), mul_down(a.lo, b.hi), mul_down(a.hi, b.lo),
-                            mul_down(a.hi, b.hi)};
-    const double highs[4] = {mul_up(a.lo, b.lo), mul_up(a.lo, b.hi), mul_up(a.hi, b.lo),
-                             mul_up(a.hi, b.hi)};
+namespace {
+
+// minNum / maxNum over the four corners: a NaN corner (0 * inf, inf / inf) is
+// ignored unless all four are NaN.
+Endpoints corner_hull(const double (&lows)[4], const double (&highs)[4]) {
     double lo = lows[0];
     double hi = highs[0];
     for (int i = 1; i < 4; ++i) {
@@ -66,6 +65,27 @@ Endpoints mul_endpoints(Endpoints a, Endpoints b) {
         hi = std::fmax(hi, highs[i]);
     }
     return {lo, hi};
+}
+
+}  // namespace
+
+Endpoints mul_endpoints(Endpoints a, Endpoints b) {
+    const double lows[4] = {mul_down(a.lo, b.lo), mul_down(a.lo, b.hi), mul_down(a.hi, b.lo),
+                            mul_down(a.hi, b.hi)};
+    const double highs[4] = {mul_up(a.lo, b.lo), mul_up(a.lo, b.hi), mul_up(a.hi, b.lo),
+                             mul_up(a.hi, b.hi)};
+    return corner_hull(lows, highs);
+}
+
+// x / y is monotone in x and in y while y keeps one sign, so the extremes lie
+// at the corners; dividing directly (rather than multiplying by an enclosure of
+// 1/b) cannot overflow for a tiny divisor of a tiny dividend.
+Endpoints div_endpoints(Endpoints a, Endpoints b) {
+    const double lows[4] = {div_down(a.lo, b.lo), div_down(a.lo, b.hi), div_down(a.hi, b.lo),
+                            div_down(a.hi, b.hi)};
+    const double highs[4] = {div_up(a.lo, b.lo), div_up(a.lo, b.hi), div_up(a.hi, b.lo),
+                             div_up(a.hi, b.hi)};
+    return corner_hull(lows, highs);
 }
 
 }  // namespace boundwise

@@ -4,8 +4,9 @@
 // reference computes: the same IEEE operations in the same order, with the
 // branches of the directed-rounding step replaced by compare masks and blends.
 //
-// Everything here is force-inlined into kernels that carry a target
-// attribute; no function with a vector parameter is ever called out of line.
+// Everything here is force-inlined into the kernels of one instruction-set
+// file (which sets the compilation target); no function with a vector
+// parameter is ever called out of line.
 #pragma once
 
 #include <bit>
@@ -13,12 +14,16 @@
 #include <cstdint>
 #include <cstring>
 
+#include <immintrin.h>
+
 #include "boundwise/rounding.hpp"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 
-namespace boundwise::lanes {
+namespace boundwise {
+namespace {  // internal linkage: each instruction-set file compiles its own copy
+namespace lanes {
 
 typedef double V2 __attribute__((vector_size(16)));
 typedef std::int64_t M2 __attribute__((vector_size(16)));
@@ -149,6 +154,80 @@ template <class V>
     return select<V>(both<V>(finite(s), sum_error(x, y, s) > splat<V>(0.0)), succ_finite(s), s);
 }
 
-}  // namespace boundwise::lanes
+// add_down of rounding.hpp, lane by lane.
+template <class V>
+[[gnu::always_inline]] inline V add_down(const V& x, const V& y) {
+    const V s = x + y;
+    return select<V>(both<V>(finite(s), sum_error(x, y, s) < splat<V>(0.0)), -succ_finite<V>(-s), s);
+}
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> either(const Mask<V>& a, const Mask<V>& b) {
+    if constexpr (Traits<V>::width == 1) {
+        return a || b;
+    } else {
+        return a | b;
+    }
+}
+
+// a * b + c with one rounding. The four-lane form needs an fma target at the
+// point where it is inlined.
+template <class V>
+[[gnu::always_inline]] inline V fused(const V& a, const V& b, const V& c) {
+    if constexpr (Traits<V>::width == 1) {
+        return std::fma(a, b, c);
+    } else {
+        static_assert(Traits<V>::width == 4, "fused is provided for one and four lanes");
+        return _mm256_fmadd_pd(a, b, c);
+    }
+}
+
+template <class V>
+[[gnu::always_inline]] inline bool any(const Mask<V>& m) {
+    if constexpr (Traits<V>::width == 1) {
+        return m;
+    } else {
+        static_assert(Traits<V>::width == 4, "any is provided for one and four lanes");
+        return _mm256_movemask_pd((V)m) != 0;
+    }
+}
+
+// Lanes where an fma residual may have lost a non-zero error to underflow
+// (product_residual / product_error of rounding.hpp would take their scaled
+// path): the vector kernels hand such groups to the scalar reference.
+template <class V>
+[[gnu::always_inline]] inline Mask<V> tiny_product(const V& p, const V& x, const V& y) {
+    return both<V>(both<V>(abs(p) < splat<V>(kProductResidualLimit), x != splat<V>(0.0)), y != splat<V>(0.0));
+}
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> tiny_quotient(const V& n, const V& q) {
+    return both<V>(both<V>(abs(n) < splat<V>(kQuotientResidualLimit), n != splat<V>(0.0)), q != splat<V>(0.0));
+}
+
+// mul_up of rounding.hpp for lanes where tiny_product is false.
+template <class V>
+[[gnu::always_inline]] inline V mul_up(const V& x, const V& y, Mask<V>& defer) {
+    const V p = x * y;
+    const V t = fused(x, y, -p);
+    defer = either<V>(defer, tiny_product(p, x, y));
+    const V r = select<V>(both<V>(finite(p), t > splat<V>(0.0)), succ_finite(p), p);
+    return select<V>(p == splat<V>(-kInfinity), splat<V>(-kDoubleMax), r);
+}
+
+// div_up of rounding.hpp for lanes where tiny_quotient is false.
+template <class V>
+[[gnu::always_inline]] inline V div_up(const V& n, const V& d, Mask<V>& defer) {
+    const V q = n / d;
+    const V t = fused(d, q, -n);
+    defer = either<V>(defer, tiny_quotient(n, q));
+    const Mask<V> below = both<V>(t != splat<V>(0.0), (d > splat<V>(0.0)) ^ (t > splat<V>(0.0)));
+    const V r = select<V>(both<V>(finite(q), below), succ_finite(q), q);
+    return select<V>(q == splat<V>(-kInfinity), splat<V>(-kDoubleMax), r);
+}
+
+}  // namespace lanes
+}  // namespace
+}  // namespace boundwise
 
 #pragma GCC diagnostic pop

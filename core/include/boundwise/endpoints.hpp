@@ -18,5 +18,7 @@ Endpoints to_endpoints(double m, double r);
 Interval from_endpoints(double lo, double hi);
 // Outward-rounded product of two endpoint pairs.
 Endpoints mul_endpoints(Endpoints a, Endpoints b);
+// Outward-rounded quotient of two endpoint pairs; b must exclude zero.
+Endpoints div_endpoints(Endpoints a, Endpoints b);
 
 }  // namespace boundwise

@@ -51,6 +51,20 @@ inline constexpr double kQuotientResidualLimit = 0x1p-966;
 // Next double below x: -succ(-x).
 [[gnu::always_inline]] inline double pred(double x) { return -succ(-x); }
 
+// succ(x) when `step` holds, else x, for finite x; without a branch, since the
+// sign of a rounding error is as good as random. The step moves the bit
+// pattern by one in the direction of the sign of x; a zero (of either sign,
+// made +0 by adding +0) steps to eta.
+[[gnu::always_inline]] inline double succ_if(bool step, double x) {
+    const std::uint64_t b = std::bit_cast<std::uint64_t>(x + 0.0);
+    const std::uint64_t stepped = b + 1 - ((b >> 63) << 1);
+    const std::uint64_t mask = 0 - static_cast<std::uint64_t>(step);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(x) & ~mask) | (stepped & mask));
+}
+
+// pred(x) when `step` holds, else x, for finite x.
+[[gnu::always_inline]] inline double pred_if(bool step, double x) { return -succ_if(step, -x); }
+
 // TwoSum: for s = fl(x + y), the exact x + y - s (exact whenever s is finite).
 [[gnu::always_inline]] inline double sum_error(double x, double y, double s) {
     const double b = s - x;
@@ -60,15 +74,13 @@ inline constexpr double kQuotientResidualLimit = 0x1p-966;
 // Smallest double >= x + y (infinite and NaN sums returned unchanged).
 [[gnu::always_inline]] inline double add_up(double x, double y) {
     const double s = x + y;
-    if (is_finite(s) && sum_error(x, y, s) > 0) return succ(s);
-    return s;
+    return is_finite(s) ? succ_if(sum_error(x, y, s) > 0, s) : s;
 }
 
 // Largest double <= x + y (infinite and NaN sums returned unchanged).
 [[gnu::always_inline]] inline double add_down(double x, double y) {
     const double s = x + y;
-    if (is_finite(s) && sum_error(x, y, s) < 0) return pred(s);
-    return s;
+    return is_finite(s) ? pred_if(sum_error(x, y, s) < 0, s) : s;
 }
 
 [[gnu::always_inline]] inline double diff_down(double x, double y) { return add_down(x, -y); }
@@ -164,14 +176,14 @@ namespace detail {
 // Smallest double >= x*y; an overflow to -inf gives -DBL_MAX.
 [[gnu::always_inline]] inline double mul_up(double x, double y) {
     const double p = x * y;
-    if (is_finite(p)) return product_residual(x, y, p) > 0 ? succ(p) : p;
+    if (is_finite(p)) return succ_if(product_residual(x, y, p) > 0, p);
     return p == -kInfinity ? -kDoubleMax : p;
 }
 
 // Largest double <= x*y; an overflow to +inf gives DBL_MAX.
 [[gnu::always_inline]] inline double mul_down(double x, double y) {
     const double p = x * y;
-    if (is_finite(p)) return product_residual(x, y, p) < 0 ? pred(p) : p;
+    if (is_finite(p)) return pred_if(product_residual(x, y, p) < 0, p);
     return p == kInfinity ? kDoubleMax : p;
 }
 
@@ -181,7 +193,7 @@ namespace detail {
     const double q = n / d;
     if (is_finite(q)) {
         const double t = quotient_residual(n, d, q);
-        return (t != 0 && (d > 0) != (t > 0)) ? succ(q) : q;
+        return succ_if((t != 0) & ((d > 0) != (t > 0)), q);
     }
     return q == -kInfinity ? -kDoubleMax : q;
 }
@@ -191,7 +203,7 @@ namespace detail {
     const double q = n / d;
     if (is_finite(q)) {
         const double t = quotient_residual(n, d, q);
-        return (t != 0 && (d <= 0) != (t > 0)) ? pred(q) : q;
+        return pred_if((t != 0) & ((d <= 0) != (t > 0)), q);
     }
     return q == kInfinity ? kDoubleMax : q;
 }
