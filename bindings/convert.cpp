@@ -69,32 +69,30 @@ Shape to_dimension_list(PyObject* object) {
     return dims;
 }
 
+namespace {
 
-Shape to_shape(PyObject* shape, const std::vector<PyObject*>& extra) {
-    Shape dims;
-    const auto refuse = [] { return type_error("shape must be an int or a sequence of ints"); };
+// Runs convert(); false when it failed as a conversion (the error is cleared),
+// so that the caller can try another reading. Other errors propagate.
+template <class Convert>
+bool converted(Convert&& convert) {
     try {
-        dims = to_dimension_list(shape);
+        convert();
+        return true;
     } catch (const PythonError&) {
         if (!conversion_failed()) throw;
         PyErr_Clear();
-        try {
-            dims = {to_u64(shape)};
-        } catch (const PythonError&) {
-            if (!conversion_failed()) throw;
-            PyErr_Clear();
-            throw refuse();
-        }
     } catch (const Error& e) {
         if (e.kind != ErrorKind::Type) throw;
-        try {
-            dims = {to_u64(shape)};
-        } catch (const PythonError&) {
-            if (!conversion_failed()) throw;
-            PyErr_Clear();
-            throw refuse();
-        }
     }
+    return false;
+}
+
+}  // namespace
+
+Shape to_shape(PyObject* shape, const std::vector<PyObject*>& extra) {
+    Shape dims;
+    if (!converted([&] { dims = to_dimension_list(shape); }) && !converted([&] { dims = {to_u64(shape)}; }))
+        throw type_error("shape must be an int or a sequence of ints");
     for (PyObject* item : extra) dims.push_back(to_u64(item));
     check_ndim(dims.size());
     return dims;
