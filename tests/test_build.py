@@ -1,4 +1,4 @@
-"""The built package: extension module, bundled BLAS, re-exports and the demo."""
+"""The built package: extension module, bundled BLAS, re-exports, the demo and CI."""
 
 from __future__ import annotations
 
@@ -13,8 +13,8 @@ import pytest
 
 import boundwise
 from boundwise import _boundwise
+from conftest import REPO
 
-REPO = Path(__file__).resolve().parent.parent
 PACKAGE_DIR = Path(_boundwise.__file__).resolve().parent
 # The scipy-openblas32 library; NumPy's own OpenBLAS (libscipy_openblas64_...) is
 # a different library that may be loaded in the same process.
@@ -30,25 +30,18 @@ def test_extension_is_built_for_the_stable_abi() -> None:
     assert Path(_boundwise.__file__).name.endswith(".abi3.so")
 
 
-def _mapped_files() -> set[Path]:
-    maps = Path("/proc/self/maps")
-    if not maps.exists():
-        pytest.skip("needs /proc/self/maps")
-    files = set()
-    for line in maps.read_text().splitlines():
-        parts = line.split(maxsplit=5)
-        if len(parts) == 6 and parts[5].startswith("/"):
-            files.add(Path(parts[5]))
-    return files
-
-
 def _bundled_blas() -> set[Path]:
     return {p.resolve() for p in PACKAGE_DIR.iterdir() if BUNDLED_BLAS.fullmatch(p.name)}
 
 
 def test_loaded_openblas_is_the_copy_inside_the_package() -> None:
+    maps = Path("/proc/self/maps")
+    if not maps.exists():
+        pytest.skip("needs /proc/self/maps")
+    mapped = {Path(parts[5]) for parts in (line.split(maxsplit=5) for line in maps.read_text().splitlines())
+              if len(parts) == 6 and parts[5].startswith("/")}
+    loaded = {p.resolve() for p in mapped if BUNDLED_BLAS.fullmatch(p.name)}
     bundled = _bundled_blas()
-    loaded = {p.resolve() for p in _mapped_files() if BUNDLED_BLAS.fullmatch(p.name)}
     if not bundled:
         # A build against a system BLAS ships no copy and must not reach for one
         # left behind in a temporary build environment.
@@ -58,14 +51,12 @@ def test_loaded_openblas_is_the_copy_inside_the_package() -> None:
 
 
 def test_bundled_openblas_is_switched_to_one_thread() -> None:
-    # Our worker pool runs the products in parallel; OpenBLAS must not start
-    # threads of its own inside each call.
+    # Our worker pool runs the products in parallel; OpenBLAS must not start its own threads.
     bundled = _bundled_blas()
     if not bundled:
         pytest.skip("built against a system BLAS")
     _boundwise._dgemm_self_check()
-    library = ctypes.CDLL(str(next(iter(bundled))))
-    assert library.scipy_openblas_get_num_threads() == 1
+    assert ctypes.CDLL(str(next(iter(bundled)))).scipy_openblas_get_num_threads() == 1
 
 
 def test_package_reexports_every_public_name_of_the_extension() -> None:
@@ -82,27 +73,19 @@ def test_versions_agree() -> None:
 
 
 def test_demonstration_runs() -> None:
-    done = subprocess.run(
-        [sys.executable, "-m", "boundwise"], capture_output=True, text=True, timeout=120
-    )
+    done = subprocess.run([sys.executable, "-m", "boundwise"], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     assert done.stdout.startswith(f"boundwise {boundwise.__version__}")
     assert "encloses the exact value: NO" not in done.stdout
     assert "RuntimeWarning" in done.stdout  # the division by an interval holding zero
 
 
-def _readme_commands() -> list[str]:
-    text = (REPO / "README.md").read_text()
-    block = re.search(r"```(?:bash|sh|console)?\n(.*?)```", text, re.S)
-    assert block, "README.md has no command block"
-    return [line.strip() for line in block.group(1).splitlines() if line.strip()
-            and not line.lstrip().startswith("#")]
-
-
 def test_ci_runs_the_readme_test_command() -> None:
     if not (REPO / ".ci" / "run").exists():
         pytest.skip("not run from a checkout")
-    test_command = _readme_commands()[-1]
-    assert "pytest" in test_command
-    ci_lines = [line.strip() for line in (REPO / ".ci" / "run").read_text().splitlines()]
-    assert test_command in ci_lines
+    block = re.search(r"```(?:bash|sh|console)?\n(.*?)```", (REPO / "README.md").read_text(), re.S)
+    assert block, "README.md has no command block"
+    commands = [line.strip() for line in block.group(1).splitlines()
+                if line.strip() and not line.lstrip().startswith("#")]
+    assert "pytest" in commands[-1]
+    assert commands[-1] in [line.strip() for line in (REPO / ".ci" / "run").read_text().splitlines()]

@@ -2,7 +2,6 @@
 messages, and robustness against hostile inputs."""
 
 import math
-import struct
 from fractions import Fraction
 
 import numpy as np
@@ -11,63 +10,42 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import boundwise._boundwise as bw
-from conftest import DBL_MAX, INF, encloses, finite_doubles
+from conftest import (DBL_MAX, DIM_CAP, INF, NAN, NAN_PAYLOAD, Number, Raising, bits, encloses, finite_doubles, raises,
+                      ulp)
 
-NAN = math.nan
-
-
-def bits(values):
-    return [struct.pack("<d", x) for x in values]
-
-
-def ulp(x):
-    return math.ulp(abs(x)) if math.isfinite(x) else INF
-
-
-def raises(exception, message, call):
-    with pytest.raises(exception) as info:
-        call()
-    assert type(info.value) is exception
-    assert str(info.value) == message
-    return info.value
+MIX = "cannot mix (midpoint, radius) tuples with plain numbers"
+TUPLE = "tuple elements must be numbers"
+INHOMOGENEOUS = "setting an array element with a sequence: inhomogeneous shape"
+FULL_VALUE = "full value must be a number or a (midpoint, radius) tuple"
+SHAPE = "shape must be an int or a sequence of ints"
+NEGATIVE = "can't convert negative int to unsigned"
+MAKERS = [bw.zeros, bw.ones, bw.empty]
 
 
 class TestArray:
     @pytest.mark.parametrize(
         "values, shape",
-        [
-            (3.0, (1,)),
-            (3, (1,)),
-            (True, (1,)),
-            ([], (0,)),
-            ((), (0,)),
-            ([[], []], (2, 0)),
-            ([[[]]], (1, 1, 0)),
-            ([1, 2, 3], (3,)),
-            ((1.0, 0.1), (2,)),  # a top-level tuple is a sequence of numbers, not one interval
-            ([[1, 2], [3, 4], [5, 6]], (3, 2)),
-            ([[[1.0], [2.0]]], (1, 2, 1)),
-            ([(1.0, 0.5), (2.0, 0.25)], (2,)),
-            (((1.0, 0.5), (2.0, 0.25)), (2,)),
-            ([[(1.0, 0.5)], [(2.0, 0.25)]], (2, 1)),
-        ],
+        [(3.0, (1,)), (3, (1,)), (True, (1,)), ([], (0,)), ((), (0,)), ([[], []], (2, 0)), ([[[]]], (1, 1, 0)),
+         ([1, 2, 3], (3,)), ((1.0, 0.1), (2,)),  # a top-level tuple is a sequence of numbers, not one interval
+         ([[1, 2], [3, 4], [5, 6]], (3, 2)), ([[[1.0], [2.0]]], (1, 2, 1)), ([(1.0, 0.5), (2.0, 0.25)], (2,)),
+         (((1.0, 0.5), (2.0, 0.25)), (2,)), ([[(1.0, 0.5)], [(2.0, 0.25)]], (2, 1))],
     )
     def test_shapes(self, values, shape):
         a = bw.array(values)
         assert type(a) is bw.IntervalArray
-        assert a.shape == shape
-        assert a.size == math.prod(shape)
+        assert (a.shape, a.size) == (shape, math.prod(shape))
 
-    def test_numbers_are_taken_exactly_with_the_error_as_radius(self):
-        a = bw.array([1, 0.1, 2**53 + 1, -0.0, True], error=0.5)
+    def test_contents(self):
+        a = bw.array([1, 0.1, 2**53 + 1, -0.0, True], error=0.5)  # numbers exactly, the error as radius
         assert bits(a.values()) == bits([1.0, 0.1, float(2**53 + 1), -0.0, 1.0])
         assert a.radii() == [0.5] * 5
-
-    def test_pairs_keep_their_radius(self):
-        a = bw.array([(1.0, 0.1)], error=0.5)
+        a = bw.array([(1.0, 0.1)], error=0.5)  # pairs keep their radius
         assert (a.values(), a.radii()) == ([1.0], [0.1])
         b = bw.array([1.0, (2.0, 0.1)], error=0.5)  # number path: a later pair is taken as a pair
         assert (b.values(), b.radii()) == ([1.0, 2.0], [0.5, 0.1])
+        assert math.isnan(bw.array([1.0], error=NAN).radii()[0])
+        c = bw.array([(1.0, -0.0), (2.0, NAN)])  # -0.0 and NaN radii pass the sign check
+        assert bits(c.radii())[0] == bits([-0.0])[0] and math.isnan(c.radii()[1])
 
     def test_number_like_objects(self):
         class Floaty:
@@ -81,28 +59,17 @@ class TestArray:
         a = bw.array([Fraction(1, 3), np.float64(0.1), np.int64(5), Floaty(), Indexy()])
         assert a.values() == [1 / 3, 0.1, 5.0, 0.25, 7.0]
 
-    def test_error_nan_accepted(self):
-        assert math.isnan(bw.array([1.0], error=NAN).radii()[0])
-
     @pytest.mark.parametrize(
         "values, message",
-        [
-            ([(2.0, 0.1), 1.0], "cannot mix (midpoint, radius) tuples with plain numbers"),
-            ([(2.0, 0.1), [1.0, 0.0]], "cannot mix (midpoint, radius) tuples with plain numbers"),
-            ([(1.0, 2.0, 3.0)], "tuple elements must be numbers"),
-            ([(1.0,)], "tuple elements must be numbers"),
-            ([(1.0, "x")], "tuple elements must be numbers"),
-            ([[1, 2], [3]], "setting an array element with a sequence: inhomogeneous shape"),
-            ([[1, 2], 3], "setting an array element with a sequence: inhomogeneous shape"),
-            ([[1, 2], (3, 4)], "setting an array element with a sequence: inhomogeneous shape"),
-            ([[[1]], [2]], "setting an array element with a sequence: inhomogeneous shape"),
-            ("x", "cannot convert str to an interval value"),
-            (None, "cannot convert NoneType to an interval value"),
-            ([1.0, None], "cannot convert NoneType to an interval value"),
-            ([1.0, [2.0]], "cannot convert list to an interval value"),
-            ([1.0, (2.0, 0.1, 0.0)], "cannot convert tuple to an interval value"),
-            ({1.0: 2.0}, "cannot convert dict to an interval value"),
-        ],
+        [([(2.0, 0.1), 1.0], MIX), ([(2.0, 0.1), [1.0, 0.0]], MIX),
+         ([(1.0, 2.0, 3.0)], TUPLE), ([(1.0,)], TUPLE), ([(1.0, "x")], TUPLE),
+         ([[1, 2], [3]], INHOMOGENEOUS), ([[1, 2], 3], INHOMOGENEOUS), ([[1, 2], (3, 4)], INHOMOGENEOUS),
+         ([[[1]], [2]], INHOMOGENEOUS),
+         ("x", "cannot convert str to an interval value"), (None, "cannot convert NoneType to an interval value"),
+         ([1.0, None], "cannot convert NoneType to an interval value"),
+         ([1.0, [2.0]], "cannot convert list to an interval value"),
+         ([1.0, (2.0, 0.1, 0.0)], "cannot convert tuple to an interval value"),
+         ({1.0: 2.0}, "cannot convert dict to an interval value")],
     )
     def test_type_errors(self, values, message):
         raises(TypeError, message, lambda: bw.array(values))
@@ -114,116 +81,80 @@ class TestArray:
 
     @pytest.mark.parametrize(
         "values, shown",
-        [
-            ([(1.0, -0.5)], "-0.5"),
-            ([(1.0, 0.5), (2.0, -2.5)], "-2.5"),
-            ([1.0, (2.0, -1.0)], "-1"),
-            ([[(1.0, -INF)]], "-inf"),
-            ([(0.0, -1e-3)], "-0.001"),
-        ],
+        [([(1.0, -0.5)], "-0.5"), ([(1.0, 0.5), (2.0, -2.5)], "-2.5"), ([1.0, (2.0, -1.0)], "-1"),
+         ([[(1.0, -INF)]], "-inf"), ([(0.0, -1e-3)], "-0.001")],
     )
     def test_negative_radius_in_pairs_refused(self, values, shown):
         raises(ValueError, "radii must be non-negative, got " + shown, lambda: bw.array(values))
 
-    def test_negative_zero_and_nan_radii_pass(self):
-        a = bw.array([(1.0, -0.0), (2.0, NAN)])
-        assert bits(a.radii())[0] == struct.pack("<d", -0.0)
-        assert math.isnan(a.radii()[1])
-
     def test_array_of_an_array_copies_and_ignores_error(self):
         a = bw.array([(1.0, 0.25), (2.0, 0.0)])
         b = bw.array(a, error=1.0)
-        assert b is not a
-        assert (b.values(), b.radii()) == (a.values(), a.radii())
-        b += 1.0  # copy-on-write: a keeps its contents
-        assert a.values() == [1.0, 2.0]
+        assert b is not a and (b.values(), b.radii()) == (a.values(), a.radii())
 
-    @pytest.mark.parametrize(
-        "values", [10**400, [1.0, -(10**400)], [(1.0, 10**400)]]
-    )
+    @pytest.mark.parametrize("values", [10**400, [1.0, -(10**400)], [(1.0, 10**400)]])
     def test_overflowing_ints_propagate(self, values):
         with pytest.raises(OverflowError):
             bw.array(values)
 
 
 def _nested(depth, leaf=1.0):
-    x = leaf
     for _ in range(depth):
-        x = [x]
+        leaf = [leaf]
+    return leaf
+
+
+def _cycle():
+    x = [0.0]
+    x[0] = x
     return x
 
 
-class TestDepth:
-    def test_64_levels_accepted(self):
-        a = bw.array(_nested(64))
-        assert a.shape == (1,) * 64
-        assert a.values() == [1.0]
+def _mutual():
+    a, b = [], []
+    a.append(b)
+    b.append(a)
+    return a
 
-    def test_65_levels_refused(self):
-        raises(ValueError, "maximum supported dimension for an array is 64, found 65", lambda: bw.array(_nested(65)))
 
-    @pytest.mark.parametrize("depth", [1000, 200_000])
-    def test_very_deep_lists_do_not_overflow_the_stack(self, depth):
-        with pytest.raises(ValueError, match=r"^maximum supported dimension for an array is 64, found \d+$"):
-            bw.array(_nested(depth))
+def test_list_depth_is_capped_at_64():
+    a = bw.array(_nested(64))
+    assert a.shape == (1,) * 64 and a.values() == [1.0]
+    raises(ValueError, "maximum supported dimension for an array is 64, found 65", lambda: bw.array(_nested(65)))
 
-    def test_self_referential_list(self):
-        x = [0.0]
-        x[0] = x
-        with pytest.raises(ValueError, match=r"^maximum supported dimension for an array is 64, found \d+$"):
-            bw.array(x)
-        with pytest.raises(ValueError, match=r"^maximum supported dimension for an array is 64, found \d+$"):
-            bw.IntervalArray([x, x])
 
-    def test_mutually_referential_lists(self):
-        a, b = [], []
-        a.append(b)
-        b.append(a)
-        with pytest.raises(ValueError, match=r"^maximum supported dimension for an array is 64, found \d+$"):
-            bw.array(a)
-
-    @pytest.mark.parametrize("make", [bw.zeros, bw.ones, bw.empty])
-    def test_shape_of_65_dimensions_refused(self, make):
-        assert make((1,) * 64).ndim == 64
-        raises(ValueError, "maximum supported dimension for an array is 64, found 65", lambda: make((1,) * 65))
-        raises(ValueError, "maximum supported dimension for an array is 64, found 66", lambda: make((1,) * 64, 1, 1))
+@pytest.mark.parametrize(
+    "call",
+    [lambda: bw.array(_nested(1000)), lambda: bw.array(_nested(200_000)), lambda: bw.array(_cycle()),
+     lambda: bw.IntervalArray([_cycle(), _cycle()]), lambda: bw.array(_mutual())],
+    ids=["deep", "very-deep", "self-referential", "self-referential-class", "mutual"],
+)
+def test_deep_and_cyclic_lists_do_not_overflow_the_stack(call):
+    with pytest.raises(ValueError, match=DIM_CAP):
+        call()
 
 
 class TestReentrancy:
+    """Items whose conversion mutates what is being read."""
+
     def test_float_that_empties_the_list_being_read(self):
         values = []
 
-        class Clearing:
-            def __float__(self):
-                values.clear()  # drops the last reference to this very item
-                values.extend([9.0] * 50)
-                return 1.0
+        def refill():
+            values.clear()  # drops the last reference to the item being converted
+            values.extend([9.0] * 50)
 
-        values.extend([Clearing(), 2.0, 3.0])
-        a = bw.array(values)
-        assert a.values() == [1.0, 2.0, 3.0]
+        values.extend([Number(1.0, refill), 2.0, 3.0])
+        assert bw.array(values).values() == [1.0, 2.0, 3.0]
 
     def test_float_that_changes_a_later_row(self):
         rows = [[None, 1.0], [2.0, 3.0]]
-
-        class Shrinking:
-            def __float__(self):
-                rows[1].clear()
-                del rows[:]
-                return 0.5
-
-        rows[0][0] = Shrinking()
-        raises(TypeError, "setting an array element with a sequence: inhomogeneous shape", lambda: bw.array(rows))
+        rows[0][0] = Number(0.5, lambda: (rows[1].clear(), rows.clear()))
+        raises(TypeError, INHOMOGENEOUS, lambda: bw.array(rows))
 
     def test_float_that_grows_the_list_being_read(self):
         values = []
-
-        class Growing:
-            def __float__(self):
-                values.extend([4.0] * 1000)
-                return 1.0
-
-        values.extend([Growing(), (2.0, 0.5)])
+        values.extend([Number(1.0, lambda: values.extend([4.0] * 1000)), (2.0, 0.5)])
         a = bw.array(values)
         assert (a.values(), a.radii()) == ([1.0, 2.0], [0.0, 0.5])
 
@@ -238,133 +169,70 @@ class TestReentrancy:
         shape.extend([Index(), 3])
         assert bw.zeros(shape).shape == (2, 3)
 
-    def test_raw_parts_mutated_while_read(self):
-        midpoints, radii = [], [0.0, 0.0]
-
-        class Clearing:
-            def __float__(self):
-                midpoints.clear()  # the list being read; radii are read afterwards
-                return 1.5
-
-        midpoints.extend([Clearing(), 2.5])
-        a = bw.from_raw_parts(midpoints, radii, [2])
-        assert (a.values(), a.radii()) == ([1.5, 2.5], [0.0, 0.0])
-
-    def test_diag_values_mutated_while_read(self):
+    @pytest.mark.parametrize("read", [lambda v: bw.from_raw_parts(v, [0.0, 0.0], [2]).values(),
+                                      lambda v: bw.diag(v).values()[::3]], ids=["raw-parts", "diag"])
+    def test_list_cleared_while_read(self, read):
         values = []
-
-        class Clearing:
-            def __float__(self):
-                values.clear()
-                return 3.0
-
-        values.extend([Clearing(), 4.0])
-        assert bw.diag(values).values() == [3.0, 0.0, 0.0, 4.0]
-
-
-class Raising:
-    """A number whose conversion raises the given exception."""
-
-    def __init__(self, exception):
-        self.exception = exception
-
-    def __float__(self):
-        raise self.exception
-
-    def __index__(self):
-        raise self.exception
-
-
-PROPAGATING = [KeyboardInterrupt, MemoryError, OverflowError, ValueError, RuntimeError]
+        values.extend([Number(1.5, values.clear), 2.5])
+        assert read(values) == [1.5, 2.5]
 
 
 class TestConversionFallbacks:
-    @pytest.mark.parametrize("exception", PROPAGATING)
+    """Only a TypeError of a conversion falls back to the constructor's own message."""
+
+    @pytest.mark.parametrize("exception", [KeyboardInterrupt, MemoryError, OverflowError, ValueError, RuntimeError])
     @pytest.mark.parametrize(
         "call",
-        [
-            lambda x: bw.array(x),
-            lambda x: bw.array([1.0, x]),
-            lambda x: bw.array([(x, 0.5)]),
-            lambda x: bw.array([(1.0, x)]),
-            lambda x: bw.full(2, x),
-            lambda x: bw.full(2, (1.0, x)),
-            lambda x: bw.from_raw_parts([x], [0.0], [1]),
-        ],
-        ids=["array", "array-item", "pair-mid", "pair-rad", "full", "full-pair", "raw-parts"],
+        [lambda x: bw.array(x), lambda x: bw.array([1.0, x]), lambda x: bw.array([(x, 0.5)]),
+         lambda x: bw.array([(1.0, x)]), lambda x: bw.full(2, x), lambda x: bw.full(2, (1.0, x)),
+         lambda x: bw.from_raw_parts([x], [0.0], [1]), lambda x: bw.diag([x])],
+        ids=["array", "array-item", "pair-mid", "pair-rad", "full", "full-pair", "raw-parts", "diag"],
     )
     def test_non_type_errors_of_float_propagate(self, call, exception):
-        with pytest.raises(exception) as info:
-            call(Raising(exception("boom")))
-        assert str(info.value) == "boom"
+        raises(exception, "boom", lambda: call(Raising(exception("boom"))))
 
     @pytest.mark.parametrize("exception", [KeyboardInterrupt, MemoryError, RuntimeError])
     @pytest.mark.parametrize(
         "call",
-        [
-            lambda x: bw.zeros(x),
-            lambda x: bw.zeros([2, x]),
-            lambda x: bw.ones(2, x),
-            lambda x: bw.full([x], 1.0),
-        ],
-        ids=["shape-int", "shape-item", "extra", "full-shape"],
+        [lambda x: bw.zeros(x), lambda x: bw.zeros([2, x]), lambda x: bw.ones(2, x), lambda x: bw.full([x], 1.0),
+         lambda x: bw.from_raw_parts([1.0], [0.0], [x])],
+        ids=["shape-int", "shape-item", "extra", "full-shape", "raw-parts-shape"],
     )
     def test_non_conversion_errors_of_index_propagate(self, call, exception):
-        with pytest.raises(exception) as info:
-            call(Raising(exception("boom")))
-        assert str(info.value) == "boom"
+        raises(exception, "boom", lambda: call(Raising(exception("boom"))))
 
     def test_type_error_of_float_falls_back(self):
-        raises(TypeError, "cannot convert Raising to an interval value", lambda: bw.array([Raising(TypeError("x"))]))
-        raises(TypeError, "tuple elements must be numbers", lambda: bw.array([(Raising(TypeError("x")), 0.0)]))
-        raises(
-            TypeError,
-            "full value must be a number or a (midpoint, radius) tuple",
-            lambda: bw.full(2, Raising(TypeError("x"))),
-        )
+        x = Raising(TypeError("x"))
+        raises(TypeError, "cannot convert Raising to an interval value", lambda: bw.array([x]))
+        raises(TypeError, TUPLE, lambda: bw.array([(x, 0.0)]))
+        raises(TypeError, FULL_VALUE, lambda: bw.full(2, x))
 
 
 class TestShapeConvention:
-    @pytest.mark.parametrize("make", [bw.zeros, bw.ones, bw.empty])
+    @pytest.mark.parametrize("make", MAKERS)
     @pytest.mark.parametrize(
         "args, shape",
-        [
-            ((2,), (2,)),
-            ((0,), (0,)),
-            (((2, 3),), (2, 3)),
-            (([2, 3],), (2, 3)),
-            ((2, 3), (2, 3)),
-            (((2, 3), 4), (2, 3, 4)),
-            (((),), ()),
-            (([],), ()),
-            ((np.int64(3),), (3,)),
-            ((np.array([2, 2]),), (2, 2)),
-            ((True,), (1,)),
-            (((2**40, 0),), (2**40, 0)),
-            (((0, 2**63, 2**63),), (0, 2**63, 2**63)),
-        ],
+        [((2,), (2,)), ((0,), (0,)), (((2, 3),), (2, 3)), (([2, 3],), (2, 3)), ((2, 3), (2, 3)),
+         (((2, 3), 4), (2, 3, 4)), (((),), ()), (([],), ()), ((np.int64(3),), (3,)), ((np.array([2, 2]),), (2, 2)),
+         ((True,), (1,)), (((2**40, 0),), (2**40, 0)), (((0, 2**63, 2**63),), (0, 2**63, 2**63)),
+         (((1,) * 64,), (1,) * 64)],
     )
     def test_accepted(self, make, args, shape):
         a = make(*args)
-        assert a.shape == shape
-        assert a.size == math.prod(shape)
-        assert a.nbytes == 16 * a.size
+        assert (a.shape, a.size, a.nbytes) == (shape, math.prod(shape), 16 * math.prod(shape))
 
-    @pytest.mark.parametrize("make", [bw.zeros, bw.ones, bw.empty])
-    @pytest.mark.parametrize("shape", [-1, (2, -1), 2.5, "ab", None, (2, "x"), [2.0], 2**64, [2**64]])
-    def test_refused(self, make, shape):
-        raises(TypeError, "shape must be an int or a sequence of ints", lambda: make(shape))
-
+    @pytest.mark.parametrize("make", MAKERS)
     @pytest.mark.parametrize(
-        "extra, exception, message",
-        [
-            (-1, OverflowError, "can't convert negative int to unsigned"),
-            ("x", TypeError, "'str' object cannot be interpreted as an integer"),
-            (2.0, TypeError, "'float' object cannot be interpreted as an integer"),
-        ],
+        "args, exception, message",
+        [((shape,), TypeError, SHAPE) for shape in (-1, (2, -1), 2.5, "ab", None, (2, "x"), [2.0], 2**64, [2**64])]
+        + [(((2, 3), -1), OverflowError, NEGATIVE),  # errors of the extra dimensions pass unchanged
+           (((2, 3), "x"), TypeError, "'str' object cannot be interpreted as an integer"),
+           (((2, 3), 2.0), TypeError, "'float' object cannot be interpreted as an integer"),
+           (((1,) * 65,), ValueError, "maximum supported dimension for an array is 64, found 65"),
+           (((1,) * 64, 1, 1), ValueError, "maximum supported dimension for an array is 64, found 66")],
     )
-    def test_extra_errors_raised_unchanged(self, extra, exception, message):
-        raises(exception, message, lambda: bw.zeros((2, 3), extra))
+    def test_refused(self, make, args, exception, message):
+        raises(exception, message, lambda: make(*args))
 
     def test_contents(self):
         z = bw.zeros((2, 3))
@@ -375,30 +243,26 @@ class TestShapeConvention:
         assert bw.ones(()).tolist() == (1.0, 0.0)
 
 
-adversarial = finite_doubles()
 radius = st.one_of(st.just(0.0), finite_doubles().map(abs))
 
 
 class TestFull:
     @settings(max_examples=300, deadline=None)
-    @given(value=adversarial, error=radius)
+    @given(value=finite_doubles(), error=radius)
     def test_encloses_value_plus_minus_error(self, value, error):
         a = bw.full(2, value, error=error)
         assert a.shape == (2,)
-        (m, r) = a.tolist()[0]
-        assert a.tolist()[1] == (m, r)
-        lo, hi = Fraction(value) - Fraction(error), Fraction(value) + Fraction(error)
-        assert encloses(m, r, lo, hi)
-        if abs(Fraction(value)) + Fraction(error) <= Fraction(DBL_MAX) / 2:
-            # ends well inside the double range: finite and tight
+        (m, r), second = a.tolist()
+        assert second == (m, r)
+        assert encloses(m, r, Fraction(value) - Fraction(error), Fraction(value) + Fraction(error))
+        if abs(Fraction(value)) + Fraction(error) <= Fraction(DBL_MAX) / 2:  # finite and tight
             assert math.isfinite(m) and math.isfinite(r)
             assert r <= 2 * error + 4 * ulp(abs(value) + error) + 4 * 5e-324
 
     @settings(max_examples=200, deadline=None)
-    @given(value=adversarial, error=radius)
+    @given(value=finite_doubles(), error=radius)
     def test_pair_value_ignores_error_argument(self, value, error):
-        a = bw.full((1,), (value, error), error=7.0)
-        (m, r) = a.tolist()[0]
+        (m, r) = bw.full((1,), (value, error), error=7.0).tolist()[0]
         assert encloses(m, r, Fraction(value) - Fraction(error), Fraction(value) + Fraction(error))
         if error == 0.0:
             assert (m, r) == (value, 0.0)
@@ -406,38 +270,31 @@ class TestFull:
     @pytest.mark.parametrize("value", [1e308, -1e308, DBL_MAX, -DBL_MAX, 8.98846567431158e307 * 1.5])
     def test_huge_points_stay_exact(self, value):
         a = bw.full(3, value)
-        assert a.values() == [value] * 3
-        assert a.radii() == [0.0] * 3
+        assert a.values() == [value] * 3 and a.radii() == [0.0] * 3
 
-    def test_documented_example(self):
-        a = bw.full(2, 1.0, error=0.1)
-        assert a.values() == [1.0, 1.0]
-        assert all(r >= 0.1 for r in a.radii())
-
-    def test_shapes(self):
+    def test_shapes_and_example(self):
         assert bw.full((2, 3), 4.0).shape == (2, 3)
         assert bw.full((), 4.0).shape == ()
         assert bw.full([0, 5], 4.0).shape == (0, 5)
+        a = bw.full(2, 1.0, error=0.1)
+        assert a.values() == [1.0, 1.0] and all(r >= 0.1 for r in a.radii())
 
-    @pytest.mark.parametrize("value", [NAN, (NAN, 1.0), (1.0, NAN)])
-    def test_nan_gives_entire_line_or_nan(self, value):
+    @pytest.mark.parametrize("value", [NAN, (NAN, 1.0), (1.0, NAN), (0.0, INF), (5.0, INF)])
+    def test_nan_or_infinite_radius_gives_entire_line_or_nan(self, value):
         (m, r) = bw.full(1, value).tolist()[0]
         assert math.isnan(m) or r == INF
-
-    @pytest.mark.parametrize("value", [(0.0, INF), (5.0, INF)])
-    def test_infinite_radius_is_entire_line(self, value):
-        (m, r) = bw.full(1, value).tolist()[0]
-        assert r == INF
+        if isinstance(value, tuple) and value[1] == INF:
+            assert r == INF
 
     @pytest.mark.parametrize(
         "call, exception, message",
         [
-            (lambda: bw.full(2, "x"), TypeError, "full value must be a number or a (midpoint, radius) tuple"),
-            (lambda: bw.full(2, (1.0, 2.0, 3.0)), TypeError,
-             "full value must be a number or a (midpoint, radius) tuple"),
-            (lambda: bw.full(2, [1.0, 0.0]), TypeError, "full value must be a number or a (midpoint, radius) tuple"),
+            (lambda: bw.full(2, "x"), TypeError, FULL_VALUE),
+            (lambda: bw.full(2, (1.0, 2.0, 3.0)), TypeError, FULL_VALUE),
+            (lambda: bw.full(2, [1.0, 0.0]), TypeError, FULL_VALUE),
             (lambda: bw.full(2, 1.0, error=-1.0), ValueError, "error must be non-negative"),
-            (lambda: bw.full(-1, 1.0), TypeError, "shape must be an int or a sequence of ints"),
+            (lambda: bw.full(2, "x", error=-1.0), ValueError, "error must be non-negative"),  # checked first
+            (lambda: bw.full(-1, 1.0), TypeError, SHAPE),
             (lambda: bw.full(2, (1.0, -0.5)), ValueError, "radii must be non-negative, got -0.5"),
             (lambda: bw.full(2, (1.0, -INF)), ValueError, "radii must be non-negative, got -inf"),
             (lambda: bw.full(2, 1.0, 0.5, 1), TypeError,
@@ -447,67 +304,37 @@ class TestFull:
     def test_errors(self, call, exception, message):
         raises(exception, message, call)
 
-    def test_error_checked_before_value(self):
-        raises(ValueError, "error must be non-negative", lambda: bw.full(2, "x", error=-1.0))
-
-    def test_ones_encloses_one(self):
-        (m, r) = bw.ones(1).tolist()[0]
-        assert (m, r) == (1.0, 0.0)
-
 
 class TestEye:
     @pytest.mark.parametrize(
         "args, kwargs",
-        [
-            ((2,), {}),
-            ((2, 3, 1), {}),
-            ((3,), {"k": -1}),
-            ((3, None), {}),
-            ((3, 2), {"k": -2}),
-            ((4, 3), {"k": 5}),
-            ((4, 3), {"k": -7}),
-            ((0,), {}),
-            ((1, 0), {}),
-            ((5, 5), {"k": -(2**63)}),
-            ((5, 5), {"k": 2**63 - 1}),
-        ],
+        [((2,), {}), ((2, 3, 1), {}), ((3,), {"k": -1}), ((3, None), {}), ((3, 2), {"k": -2}), ((4, 3), {"k": 5}),
+         ((4, 3), {"k": -7}), ((0,), {}), ((1, 0), {}), ((5, 5), {"k": -(2**63)}), ((5, 5), {"k": 2**63 - 1})],
     )
     def test_matches_numpy(self, args, kwargs):
         a = bw.eye(*args, **kwargs)
         n = args[0]
         m = args[1] if len(args) > 1 and args[1] is not None else n
         k = args[2] if len(args) > 2 else kwargs.get("k", 0)
-        expected = np.eye(n, m, max(min(k, 2**31), -(2**31)))
         assert a.shape == (n, m)
-        assert a.values() == expected.ravel().tolist()
+        assert a.values() == np.eye(n, m, max(min(k, 2**31), -(2**31))).ravel().tolist()
         assert a.radii() == [0.0] * (n * m)
 
-    def test_documented_positions(self):
-        assert bw.eye(2, 3, 1).tolist() == [[(0.0, 0.0), (1.0, 0.0), (0.0, 0.0)], [(0.0, 0.0), (0.0, 0.0), (1.0, 0.0)]]
-        ones = [i for i, x in enumerate(bw.eye(3, k=-1).values()) if x == 1.0]
-        assert ones == [1 * 3 + 0, 2 * 3 + 1]
-
-    def test_identity(self):
+    def test_identity_and_huge_empty(self):
         assert bw.identity(3).values() == np.identity(3).ravel().tolist()
         assert bw.identity(0).shape == (0, 0)
-
-    def test_huge_zero_sized(self):
         assert bw.eye(2**40, 0).shape == (2**40, 0)
 
     @pytest.mark.parametrize(
         "call, exception, message",
-        [
-            (lambda: bw.eye(-1), OverflowError, "can't convert negative int to unsigned"),
-            (lambda: bw.eye(2, -1), OverflowError, "can't convert negative int to unsigned"),
-            (lambda: bw.identity(2.0), TypeError, "argument 'n': 'float' object cannot be interpreted as an integer"),
-            (lambda: bw.eye(2, k=2**63), OverflowError, None),
-        ],
+        [(lambda: bw.eye(-1), OverflowError, NEGATIVE), (lambda: bw.eye(2, -1), OverflowError, NEGATIVE),
+         (lambda: bw.identity(2.0), TypeError, "argument 'n': 'float' object cannot be interpreted as an integer"),
+         (lambda: bw.eye(2, k=2**63), OverflowError, None)],
     )
     def test_errors(self, call, exception, message):
         with pytest.raises(exception) as info:
             call()
-        if message is not None:
-            assert str(info.value) == message
+        assert message is None or str(info.value) == message
 
 
 class TestDiag:
@@ -515,114 +342,77 @@ class TestDiag:
         v = bw.array([(1.0, 0.5), (-2.0, 0.0), (0.1, 0.01)])
         d = bw.diag(v)
         assert d.shape == (3, 3)
-        for i in range(3):
-            for j in range(3):
-                (m, r) = d.tolist()[i][j]
+        for i, row in enumerate(d.tolist()):
+            for j, (m, r) in enumerate(row):
                 if i != j:
                     assert (m, r) == (0.0, 0.0)
                 else:
                     (vm, vr) = v.tolist()[i]
                     assert encloses(m, r, Fraction(vm) - Fraction(vr), Fraction(vm) + Fraction(vr))
                     assert r <= vr + 2 * ulp(abs(vm) + vr)
+        d = bw.diag([1.0, 2.5])  # from a list of numbers
+        assert d.values() == [1.0, 0.0, 0.0, 2.5] and d.radii() == [0.0] * 4
+        assert bw.diag([]).shape == (0, 0)
+        (m, r) = bw.diag(bw.array([NAN])).tolist()[0][0]
+        assert math.isnan(m) and r == INF
 
     def test_matrix_to_vector(self):
-        a = bw.from_raw_parts([1.0, 2.0, 3.0, 4.0, 5.0, 6.0], [0.5, 0, 0, 0, 0.25, 0], [2, 3])
-        d = bw.diag(a)
-        assert d.shape == (2,)
-        assert d.values() == [1.0, 5.0]
+        d = bw.diag(bw.from_raw_parts([1.0, 2.0, 3.0, 4.0, 5.0, 6.0], [0.5, 0, 0, 0, 0.25, 0], [2, 3]))
+        assert d.shape == (2,) and d.values() == [1.0, 5.0]
         assert d.radii()[0] >= 0.5 and d.radii()[1] >= 0.25
         assert bw.diag(bw.zeros((0, 4))).shape == (0,)
         assert bw.diag(bw.zeros((3, 1))).shape == (1,)
 
-    def test_nan_element_becomes_entire_line(self):
-        (m, r) = bw.diag(bw.array([NAN])).tolist()[0][0]
-        assert math.isnan(m) and r == INF
-
-    def test_values(self):
-        d = bw.diag([1.0, 2.5])
-        assert d.values() == [1.0, 0.0, 0.0, 2.5]
-        assert d.radii() == [0.0] * 4
-        assert bw.diag([]).shape == (0, 0)
-
-    @pytest.mark.parametrize("dims", [(), (2, 2, 2)])
-    def test_other_dimensions(self, dims):
-        raises(ValueError, "diag requires a 1D or 2D array", lambda: bw.diag(bw.zeros(dims)))
-
-    @pytest.mark.parametrize("v", ["ab", 3.0, None, [[1.0, 2.0], [3.0, 4.0]], [1.0, "x"]])
-    def test_unreadable(self, v):
-        raises(TypeError, "diag requires a 1D or 2D array", lambda: bw.diag(v))
-
-    def test_keyboard_interrupt_propagates(self):
-        with pytest.raises(KeyboardInterrupt):
-            bw.diag([Raising(KeyboardInterrupt())])
+    @pytest.mark.parametrize(
+        "v, exception",
+        [(bw.zeros(()), ValueError), (bw.zeros((2, 2, 2)), ValueError)]
+        + [(v, TypeError) for v in ("ab", 3.0, None, [[1.0, 2.0], [3.0, 4.0]], [1.0, "x"])],
+    )
+    def test_other_inputs(self, v, exception):
+        raises(exception, "diag requires a 1D or 2D array", lambda: bw.diag(v))
 
 
 class TestLinspace:
     @pytest.mark.parametrize(
         "args, expected",
-        [
-            ((0, 1, 5), [0.0, 0.25, 0.5, 0.75, 1.0]),
-            ((0, 1, 4, False), [0.0, 0.25, 0.5, 0.75]),
-            ((0, 1, 0), []),
-            ((3, 1, 1), [3.0]),
-            ((2, 2, 3), [2.0, 2.0, 2.0]),
-        ],
+        [((0, 1, 5), [0.0, 0.25, 0.5, 0.75, 1.0]), ((0, 1, 4, False), [0.0, 0.25, 0.5, 0.75]), ((0, 1, 0), []),
+         ((3, 1, 1), [3.0]), ((2, 2, 3), [2.0, 2.0, 2.0]), ((0, 49), [float(i) for i in range(50)])],
     )
     def test_documented(self, args, expected):
         a = bw.linspace(*args)
         assert a.shape == (len(expected),)
-        assert a.values() == expected
-        assert a.radii() == [0.0] * len(expected)
+        assert a.values() == expected and a.radii() == [0.0] * len(expected)
 
     @pytest.mark.parametrize(
         "start, stop, num, endpoint",
-        [
-            (0.1, 0.7, 7, True),
-            (-3.3, 1e-3, 11, False),
-            (1e300, -1e300, 9, True),
-            (0.0, 1.0, 50, True),
-            (5e-324, 1e-320, 6, True),
-            (-1.0, 1.0, 1000, False),
-        ],
+        [(0.1, 0.7, 7, True), (-3.3, 1e-3, 11, False), (1e300, -1e300, 9, True), (0.0, 1.0, 50, True),
+         (5e-324, 1e-320, 6, True), (-1.0, 1.0, 1000, False)],
     )
     def test_points_follow_the_formula(self, start, stop, num, endpoint):
         step = (stop - start) / (num - 1 if endpoint else num)
-        expected = [i * step + start for i in range(num)]
-        assert bits(bw.linspace(start, stop, num, endpoint).values()) == bits(expected)
-
-    def test_default_count(self):
-        assert bw.linspace(0, 49).values() == [float(i) for i in range(50)]
+        assert bits(bw.linspace(start, stop, num, endpoint).values()) == bits(i * step + start for i in range(num))
 
     @pytest.mark.parametrize(
         "start, stop, num, endpoint",
-        [
-            (-1e308, 1e308, 3, True),
-            (-DBL_MAX, DBL_MAX, 50, True),
-            (DBL_MAX, -DBL_MAX, 7, True),
-            (-1e308, 1e308, 4, False),
-            (-DBL_MAX, DBL_MAX, 2, True),
-            # the span fits, but i * step overflows for the last points
-            (0.0, DBL_MAX, 7, True),
-            (-DBL_MAX, 0.0, 13, True),
-            (DBL_MAX, 0.0, 10, True),
-        ],
+        [(-1e308, 1e308, 3, True), (-DBL_MAX, DBL_MAX, 50, True), (DBL_MAX, -DBL_MAX, 7, True),
+         (-1e308, 1e308, 4, False), (-DBL_MAX, DBL_MAX, 2, True),
+         # the span fits, but i * step overflows for the last points
+         (0.0, DBL_MAX, 7, True), (-DBL_MAX, 0.0, 13, True), (DBL_MAX, 0.0, 10, True)],
     )
     def test_overflowing_span_gives_finite_points_inside(self, start, stop, num, endpoint):
         points = bw.linspace(start, stop, num, endpoint).values()
         lo, hi = min(start, stop), max(start, stop)
-        assert len(points) == num
+        assert len(points) == num and points[0] == start
         assert all(math.isfinite(x) and lo <= x <= hi for x in points)
-        assert points[0] == start
         direction = 1 if stop > start else -1
         assert all(direction * (b - a) >= 0 for a, b in zip(points, points[1:]))
         if endpoint:
             assert abs(points[-1] - stop) <= 1e-12 * abs(stop)
-
-    def test_middle_point_of_symmetric_span(self):
-        assert bw.linspace(-1e308, 1e308, 3).values()[1] == 0.0
+        if (start, stop, num) == (-1e308, 1e308, 3):
+            assert points[1] == 0.0
 
     def test_errors(self):
-        raises(OverflowError, "can't convert negative int to unsigned", lambda: bw.linspace(0, 1, -1))
+        raises(OverflowError, NEGATIVE, lambda: bw.linspace(0, 1, -1))
         raises(TypeError, "argument 'num': 'float' object cannot be interpreted as an integer",
                lambda: bw.linspace(0, 1, 2.0))
 
@@ -630,38 +420,27 @@ class TestLinspace:
 class TestArange:
     @pytest.mark.parametrize(
         "args, expected",
-        [
-            ((0, 1, 0.25), [0.0, 0.25, 0.5, 0.75]),
-            ((1, 0), []),
-            ((0, 5), [0.0, 1.0, 2.0, 3.0, 4.0]),
-            ((5, 0, -2), [5.0, 3.0, 1.0]),
-            ((0, 0), []),
-            ((0, 1, math.inf), []),
-            ((NAN, 1), []),
-            ((0, NAN), []),
-            ((0, 1, NAN), []),
-        ],
+        [((0, 1, 0.25), [0.0, 0.25, 0.5, 0.75]), ((1, 0), []), ((0, 5), [0.0, 1.0, 2.0, 3.0, 4.0]),
+         ((5, 0, -2), [5.0, 3.0, 1.0]), ((0, 0), []), ((0, 1, INF), []), ((NAN, 1), []), ((0, NAN), []),
+         ((0, 1, NAN), [])],
     )
     def test_points(self, args, expected):
         a = bw.arange(*args)
         assert a.shape == (len(expected),)
-        assert a.values() == expected
-        assert a.radii() == [0.0] * len(expected)
+        assert a.values() == expected and a.radii() == [0.0] * len(expected)
 
     @pytest.mark.parametrize("start, stop, step", [(0.0, 1.0, 0.1), (-2.5, 7.3, 0.7), (1e-300, 1e-299, 3e-301)])
     def test_points_follow_the_formula(self, start, stop, step):
         n = max(0, math.ceil((stop - start) / step))
-        assert bits(bw.arange(start, stop, step).values()) == bits([i * step + start for i in range(n)])
+        assert bits(bw.arange(start, stop, step).values()) == bits(i * step + start for i in range(n))
 
     @pytest.mark.parametrize("start, stop, step", [(-DBL_MAX, DBL_MAX, 1e307), (DBL_MAX, -DBL_MAX, -1e307),
                                                     (-1e308, 1e308, 3e307), (0.0, DBL_MAX, 1e307)])
     def test_overflowing_span_counts_and_stays_finite(self, start, stop, step):
         points = bw.arange(start, stop, step).values()
-        exact = (Fraction(stop) - Fraction(start)) / Fraction(step)
-        assert len(points) == math.ceil(exact)
+        assert len(points) == math.ceil((Fraction(stop) - Fraction(start)) / Fraction(step))
         assert points[0] == start
-        lo, hi = min(start, stop), max(start, stop)
-        assert all(math.isfinite(x) and lo <= x <= hi for x in points)
+        assert all(math.isfinite(x) and min(start, stop) <= x <= max(start, stop) for x in points)
         for i, x in enumerate(points):  # each point is close to start + i * step
             assert abs(Fraction(x) - (Fraction(start) + i * Fraction(step))) <= Fraction(abs(step)) * 2**-40
 
@@ -671,16 +450,8 @@ class TestArange:
 
     @pytest.mark.parametrize(
         "start, stop, step",
-        [
-            (0, 2.0**64, 1.0),
-            (0, 2.0**70, 1.0),
-            (0, INF, 1.0),
-            (-INF, 0, 1.0),
-            (0, 1.0, 5e-324),
-            (0, 2.0**62, 1.0),
-            (INF, INF, 1.0),
-            (0, DBL_MAX, 1e-300),
-        ],
+        [(0, 2.0**64, 1.0), (0, 2.0**70, 1.0), (0, INF, 1.0), (-INF, 0, 1.0), (0, 1.0, 5e-324), (0, 2.0**62, 1.0),
+         (INF, INF, 1.0), (0, DBL_MAX, 1e-300)],
     )
     def test_unrepresentable_counts_are_clear_errors(self, start, stop, step):
         with pytest.raises(ValueError, match="^arange: "):
@@ -689,22 +460,15 @@ class TestArange:
 
 class TestFromRawParts:
     def test_holds_exactly_the_given_parts(self):
-        mids = [0.1, -0.0, NAN, INF, -INF, 5e-324, DBL_MAX]
-        mids[2] = struct.unpack("<d", bytes.fromhex("0100000000f8ffff"))[0]  # NaN with payload and sign
+        mids = [0.1, -0.0, NAN_PAYLOAD, INF, -INF, 5e-324, DBL_MAX]
         rads = [0.0, -0.0, NAN, INF, 1e-300, 0.5, DBL_MAX]
         a = bw.from_raw_parts(mids, rads, [7])
-        assert bits(a.values()) == bits(mids)
-        assert bits(a.radii()) == bits(rads)
+        assert bits(a.values()) == bits(mids) and bits(a.radii()) == bits(rads)
 
     @pytest.mark.parametrize(
         "mids, rads, shape, result_shape",
-        [
-            ([1.0], [0.0], [], ()),
-            ([], [], [0], (0,)),
-            ([], [], [3, 0, 2], (3, 0, 2)),
-            ([1.0] * 6, [0.0] * 6, (2, 3), (2, 3)),
-            ((1.0, 2.0), (0.0, 0.0), np.array([2]), (2,)),
-        ],
+        [([1.0], [0.0], [], ()), ([], [], [0], (0,)), ([], [], [3, 0, 2], (3, 0, 2)),
+         ([1.0] * 6, [0.0] * 6, (2, 3), (2, 3)), ((1.0, 2.0), (0.0, 0.0), np.array([2]), (2,))],
     )
     def test_shapes(self, mids, rads, shape, result_shape):
         assert bw.from_raw_parts(mids, rads, shape).shape == result_shape
@@ -723,15 +487,10 @@ class TestFromRawParts:
             ([1.0], [0.0], 1, TypeError, "argument 'shape': 'int' object cannot be converted to 'Sequence'"),
             (["x"], [0.0], [1], TypeError, "argument 'midpoints': must be real number, not str"),
             ([1.0], [None], [1], TypeError, "argument 'radii': must be real number, not NoneType"),
-            ([1.0], [0.0], [-1], OverflowError, "can't convert negative int to unsigned"),
-            ([1.0], [0.0], [1.0], TypeError,
-             "argument 'shape': 'float' object cannot be interpreted as an integer"),
+            ([1.0], [0.0], [-1], OverflowError, NEGATIVE),
+            ([1.0], [0.0], [1.0], TypeError, "argument 'shape': 'float' object cannot be interpreted as an integer"),
             ([1.0], [0.0], [1] * 65, ValueError, "maximum supported dimension for an array is 64, found 65"),
         ],
     )
     def test_errors(self, mids, rads, shape, exception, message):
         raises(exception, message, lambda: bw.from_raw_parts(mids, rads, shape))
-
-    def test_keyboard_interrupt_in_shape_propagates(self):
-        with pytest.raises(KeyboardInterrupt):
-            bw.from_raw_parts([1.0], [0.0], [Raising(KeyboardInterrupt())])

@@ -1,9 +1,9 @@
 """The arithmetic operators as Python sees them: operand kinds and messages,
-reflected and in-place forms, truth value and len(), the division warning,
-borrow conflicts, and the interpreter lock during the binary operators."""
+in-place forms, truth value and len(), the division warning, borrow conflicts,
+and the interpreter lock during the binary operators."""
 
 import math
-import struct
+import operator
 import threading
 import warnings
 from fractions import Fraction
@@ -11,73 +11,14 @@ from fractions import Fraction
 import pytest
 
 import boundwise._boundwise as bw
-from conftest import encloses, exact_range
+from conftest import AMBIGUOUS, DIVIDE_WARNING, INF, NAN, Number, Raising, encloses, exact_range, raises, snapshot
 
-INF = math.inf
-NAN = math.nan
-DIVIDE_WARNING = "divide by zero encountered in interval division; returning the entire real line"
-AMBIGUOUS = "The truth value of an array with more than one element is ambiguous. Use a.any() or a.all()"
-
-
-def bits(values):
-    return [struct.pack("<d", x) for x in values]
-
-
-def snapshot(a):
-    return a.shape, bits(a.values()), bits(a.radii())
-
-
-def raises(exception, message, call):
-    with pytest.raises(exception) as info:
-        call()
-    assert type(info.value) is exception
-    assert str(info.value) == message
-    return info.value
+BINARY = {"+": operator.add, "-": operator.sub, "*": operator.mul, "/": operator.truediv}
+INPLACE = {"+": operator.iadd, "-": operator.isub, "*": operator.imul, "/": operator.itruediv}
 
 
 def sample():
     return bw.array([(1.5, 0.25), (-2.0, 0.5), (0.1, 0.0), (3.0, 1e-3)])
-
-
-BINARY = {
-    "+": lambda x, y: x + y,
-    "-": lambda x, y: x - y,
-    "*": lambda x, y: x * y,
-    "/": lambda x, y: x / y,
-}
-
-
-def inplace(op, target, operand):
-    if op == "+":
-        target += operand
-    elif op == "-":
-        target -= operand
-    elif op == "*":
-        target *= operand
-    else:
-        target /= operand
-    return target
-
-
-class Number:
-    """An object that is a number only through __float__."""
-
-    def __init__(self, value, on_convert=None):
-        self.value = value
-        self.on_convert = on_convert
-
-    def __float__(self):
-        if self.on_convert:
-            self.on_convert()
-        return self.value
-
-
-class Raising:
-    def __init__(self, exception):
-        self.exception = exception
-
-    def __float__(self):
-        raise self.exception
 
 
 class TestOperandKinds:
@@ -99,119 +40,62 @@ class TestOperandKinds:
             assert encloses(rm, rr, *exact_range(op, point, element))
             assert math.isfinite(fr) and math.isfinite(rr)
 
-    def test_array_with_itself(self):
-        a = sample()
-        assert (a + a).values() == [3.0, -4.0, 0.2, 6.0]
-
     @pytest.mark.parametrize("op", list(BINARY))
     @pytest.mark.parametrize("other", ["x", (1.0, 0.1), [1.0], None, {1: 2}, 1j, object()],
                              ids=["str", "pair", "list", "none", "dict", "complex", "object"])
     def test_unsupported_operands(self, op, other):
         a = sample()
+        before = snapshot(a)
         raises(TypeError, f"unsupported operand type for {op}", lambda: BINARY[op](a, other))
         raises(TypeError, f"unsupported operand type for {op}", lambda: BINARY[op](other, a))
-
-    @pytest.mark.parametrize("op", list(BINARY))
-    @pytest.mark.parametrize("other", ["x", (1.0, 0.1), [1.0], None])
-    def test_unsupported_inplace_operands_leave_the_array(self, op, other):
-        a = sample()
-        before = snapshot(a)
-        raises(TypeError, "unsupported operand type for in-place operation", lambda: inplace(op, a, other))
+        raises(TypeError, "unsupported operand type for in-place operation", lambda: INPLACE[op](a, other))
         assert snapshot(a) == before
 
     @pytest.mark.parametrize("op", list(BINARY))
-    def test_overflowing_int_raises_overflow_error(self, op):
+    @pytest.mark.parametrize(
+        "make, exception, message",
+        [(lambda: 10**400, OverflowError, "int too large to convert to float")]
+        + [(lambda e=e: Raising(e("boom")), e, "boom") for e in (KeyboardInterrupt, MemoryError, ValueError)],
+        ids=["overflow", "interrupt", "memory", "value"],
+    )
+    def test_conversion_errors_other_than_type_errors_propagate(self, op, make, exception, message):
         a = sample()
         before = snapshot(a)
-        for call in (lambda: BINARY[op](a, 10**400), lambda: BINARY[op](-(10**400), a),
-                     lambda: inplace(op, a, 10**400)):
-            raises(OverflowError, "int too large to convert to float", call)
+        raises(exception, message, lambda: BINARY[op](a, make()))
+        raises(exception, message, lambda: BINARY[op](make(), a))
+        raises(exception, message, lambda: INPLACE[op](a, make()))
         assert snapshot(a) == before
-        raises(OverflowError, "int too large to convert to float", lambda: a.scale(10**400))
 
-    @pytest.mark.parametrize("exception", [KeyboardInterrupt, MemoryError, ValueError])
-    @pytest.mark.parametrize("op", list(BINARY))
-    def test_conversion_errors_other_than_type_errors_propagate(self, op, exception):
-        a = sample()
-        before = snapshot(a)
-        for call in (lambda: BINARY[op](a, Raising(exception("boom"))),
-                     lambda: BINARY[op](Raising(exception("boom")), a),
-                     lambda: inplace(op, a, Raising(exception("boom")))):
-            raises(exception, "boom", call)
-        assert snapshot(a) == before
+    def test_overflowing_int_in_scale(self):
+        raises(OverflowError, "int too large to convert to float", lambda: sample().scale(10**400))
 
     def test_subclass_operands(self):
         class Tagged(bw.IntervalArray):
             pass
 
         t = Tagged([1.0, 2.0])
+        assert (t + t).values() == [2.0, 4.0]
         assert (1.0 + t).values() == [2.0, 3.0]
         assert (t * bw.array([2.0])).values() == [2.0, 4.0]
         assert (bw.array([2.0]) - t).values() == [1.0, 0.0]
 
 
-class TestReflectedForms:
-    def test_documented_identities(self):
-        a = sample()
-        assert snapshot(1 - a) == snapshot(-a + 1)
-        assert snapshot(a - 1) == snapshot(a + (-1))
-        assert snapshot(a - 2.5) == snapshot(a + (-2.5))
-        assert snapshot(3 + a) == snapshot(a + 3)
-        assert snapshot(2.0 * a) == snapshot(a * 2.0)
-        assert snapshot(a.scale(0.1)) == snapshot(a * 0.1)
-
-    def test_reflected_division_encloses(self):
-        a = bw.array([(4.0, 1.0), (-0.5, 0.25), (3.0, 0.0)])
-        q = 1.0 / a
-        for (m, r), (qm, qr) in zip(a.tolist(), q.tolist()):
-            lo, hi = Fraction(m) - Fraction(r), Fraction(m) + Fraction(r)
-            for x in (1 / lo, 1 / hi):
-                assert Fraction(qm) - Fraction(qr) <= x <= Fraction(qm) + Fraction(qr)
-
-    def test_negation_and_plus(self):
-        a = bw.from_raw_parts([1.0, -0.0, NAN, INF], [0.5, 0.0, 1.0, 2.0], [2, 2])
-        n = -a
-        assert n.shape == (2, 2)
-        assert bits(n.values()) == bits([-x for x in a.values()])
-        assert bits(n.radii()) == bits(a.radii())
-        assert snapshot(-n) == snapshot(a)
-        p = +a
-        assert p is not a and snapshot(p) == snapshot(a)
-
-    def test_operands_never_change(self):
-        a, b = sample(), sample().reshape(2, 2)
-        before_a, before_b = snapshot(a), snapshot(b)
-        for op in BINARY.values():
-            op(a, a), op(a, 3.0), op(3.0, a), op(b, a.reshape(2, 1, 2))
-        assert snapshot(a) == before_a and snapshot(b) == before_b
-
-
 class TestInPlace:
     @pytest.mark.parametrize("op", list(BINARY))
-    def test_same_array_on_both_sides(self, op):
-        a = sample()
-        expected = BINARY[op](a, a)
-        original = a
-        a = inplace(op, a, a)
-        assert a is original
-        assert snapshot(a) == snapshot(expected)
-
-    @pytest.mark.parametrize("op", list(BINARY))
-    @pytest.mark.parametrize("operand", [2.0, bw.array([(2.0, 0.5)]), bw.array([2.0, 4.0, 8.0, 16.0])])
+    @pytest.mark.parametrize("operand", [None, 2.0, bw.array([(2.0, 0.5)]), bw.array([2.0, 4.0, 8.0, 16.0])],
+                             ids=["itself", "number", "single", "array"])
     def test_matches_the_binary_operation(self, op, operand):
-        a = sample()
+        a = original = sample()
+        operand = a if operand is None else operand  # a += a reads a before writing it
         expected = BINARY[op](a, operand)
-        original = a
-        a = inplace(op, a, operand)
+        a = INPLACE[op](a, operand)
         assert a is original and snapshot(a) == snapshot(expected)
 
     def test_aliases_see_the_change_and_copies_do_not(self):
         a = bw.array([1.0, 2.0])
-        b = a
-        c = a.copy()
+        b, c = a, a.copy()
         a += 1
-        assert b.values() == [2.0, 3.0]
-        assert c.values() == [1.0, 2.0]
+        assert b.values() == [2.0, 3.0] and c.values() == [1.0, 2.0]
         c *= 10.0
         assert a.values() == [2.0, 3.0]
 
@@ -219,8 +103,7 @@ class TestInPlace:
         a = bw.array([1.0, 2.0])
         seen = []
         a += Number(1.0, on_convert=lambda: seen.append(repr(a)))
-        assert seen == ["IntervalArray([1, 2])"]
-        assert a.values() == [2.0, 3.0]
+        assert seen == ["IntervalArray([1, 2])"] and a.values() == [2.0, 3.0]
 
     def test_operand_changed_by_float_before_the_operation(self):
         a = bw.array([1.0, 2.0])
@@ -235,26 +118,22 @@ class TestInPlace:
     def test_binary_operation_uses_the_value_it_read(self):
         a = bw.array([1.0, 2.0])
         c = a + Number(1.0, on_convert=lambda: a.__setstate__(([1], [100.0], [0.0])))
-        assert c.values() == [2.0, 3.0]
-        assert a.values() == [100.0]
+        assert c.values() == [2.0, 3.0] and a.values() == [100.0]
 
 
 class TestBorrowConflicts:
-    def test_setstate_reading_itself(self):
+    @pytest.mark.parametrize("touch", [lambda a: repr(a), lambda a: a + 1.0], ids=["repr", "add"])
+    def test_setstate_reading_itself(self, touch):
         a = bw.array([1.0, 2.0])
         before = snapshot(a)
-        state = ([2], [Number(5.0, on_convert=lambda: repr(a)), 6.0], [0.0, 0.0])
-        raises(RuntimeError, "Already mutably borrowed", lambda: a.__setstate__(state))
-        assert snapshot(a) == before
-        state = ([2], [Number(5.0, on_convert=lambda: a + 1.0), 6.0], [0.0, 0.0])
+        state = ([2], [Number(5.0, on_convert=lambda: touch(a)), 6.0], [0.0, 0.0])
         raises(RuntimeError, "Already mutably borrowed", lambda: a.__setstate__(state))
         assert snapshot(a) == before
 
     def test_setstate_within_setstate(self):
         a = bw.array([1.0, 2.0])
         before = snapshot(a)
-        inner = ([1], [0.0], [0.0])
-        state = ([1], [Number(5.0, on_convert=lambda: a.__setstate__(inner))], [0.0])
+        state = ([1], [Number(5.0, on_convert=lambda: a.__setstate__(([1], [0.0], [0.0])))], [0.0])
         raises(RuntimeError, "Already borrowed", lambda: a.__setstate__(state))
         assert snapshot(a) == before
 
@@ -269,12 +148,7 @@ class TestBorrowConflicts:
         with warnings.catch_warnings():
             warnings.simplefilter("always")
             monkeypatch.setattr(warnings, "showwarning", lambda *args, **kwargs: repr(a))
-
-            def divide():
-                nonlocal a
-                a /= 0.0
-
-            raises(RuntimeError, "Already mutably borrowed", divide)
+            raises(RuntimeError, "Already mutably borrowed", lambda: operator.itruediv(a, 0.0))
             assert snapshot(a) == before
             shown = []
             monkeypatch.setattr(warnings, "showwarning", lambda *args, **kwargs: shown.append(repr(a)))
@@ -285,18 +159,11 @@ class TestBorrowConflicts:
 class TestTruthAndLength:
     @pytest.mark.parametrize(
         "make, truth",
-        [
-            (lambda: bw.array([0.0]), False),
-            (lambda: bw.array([-0.0]), False),
-            (lambda: bw.zeros(()), False),
-            (lambda: bw.zeros((1, 1, 1)), False),
-            (lambda: bw.array([(0.0, 1e-300)]), True),
-            (lambda: bw.array([(0.0, 5e-324)]), True),
-            (lambda: bw.array([1e-300]), True),
-            (lambda: bw.array([NAN]), True),
-            (lambda: bw.array([(0.0, INF)]), True),
-            (lambda: bw.array([(0.0, NAN)]), True),
-        ],
+        [(lambda: bw.array([0.0]), False), (lambda: bw.array([-0.0]), False), (lambda: bw.zeros(()), False),
+         (lambda: bw.zeros((1, 1, 1)), False), (lambda: bw.array([(0.0, 1e-300)]), True),
+         (lambda: bw.array([(0.0, 5e-324)]), True), (lambda: bw.array([1e-300]), True),
+         (lambda: bw.array([NAN]), True), (lambda: bw.array([(0.0, INF)]), True),
+         (lambda: bw.array([(0.0, NAN)]), True)],
     )
     def test_truth_of_one_element(self, make, truth):
         assert bool(make()) is truth
@@ -310,22 +177,16 @@ class TestTruthAndLength:
 
     @pytest.mark.parametrize(
         "make, length",
-        [
-            (lambda: bw.array(3.0), 1),
-            (lambda: bw.zeros((2, 3)), 2),
-            (lambda: bw.zeros(()), 0),
-            (lambda: bw.zeros((0, 5)), 0),
-            (lambda: bw.zeros((2**63 - 1, 0)), 2**63 - 1),
-        ],
+        [(lambda: bw.array(3.0), 1), (lambda: bw.zeros((2, 3)), 2), (lambda: bw.zeros(()), 0),
+         (lambda: bw.zeros((0, 5)), 0), (lambda: bw.zeros((2**63 - 1, 0)), 2**63 - 1)],
     )
     def test_len(self, make, length):
         assert len(make()) == length
 
-    def test_len_beyond_the_signed_size(self):
+    @pytest.mark.parametrize("shape", [[2**63, 0], [2**64 - 1, 0]])
+    def test_len_beyond_the_signed_size(self, shape):
         with pytest.raises(OverflowError):
-            len(bw.from_raw_parts([], [], [2**63, 0]))
-        with pytest.raises(OverflowError):
-            len(bw.zeros((2**64 - 1, 0)))
+            len(bw.from_raw_parts([], [], shape))
 
 
 def division_warnings(call):
@@ -355,51 +216,44 @@ class TestDivisionWarning:
     )
     def test_warns_once_and_gives_the_entire_line(self, call):
         result, caught = division_warnings(call)
-        assert len(caught) == 1
-        assert str(caught[0].message) == DIVIDE_WARNING
+        assert [str(w.message) for w in caught] == [DIVIDE_WARNING]
         assert caught[0].filename == __file__
-        mids, rads = result.values(), result.radii()
-        assert any(r == INF for r in rads)
-        for m, r in zip(mids, rads):
-            assert r == INF or not math.isnan(m)
+        assert any(r == INF for r in result.radii())
+        assert all(r == INF or not math.isnan(m) for m, r in zip(result.values(), result.radii()))
 
     @pytest.mark.parametrize(
         "call",
         [
-            lambda: bw.array([1.0]) / bw.array([(2.0, 1.0)]),
+            lambda: bw.array([1.0, 2.0]) / bw.array([(3.0, 1.0), (-1.0, 0.5)]),
             lambda: bw.array([0.0]) / 3.0,
             lambda: 1.0 / bw.array([(-2.0, 1.0)]),
             lambda: bw.zeros(0) / bw.zeros(0),
             lambda: bw.ones((2, 3)) / bw.ones(3),
+            lambda: bw.array([1.0]) / NAN,  # a NaN divisor gives NaN, not a warning
         ],
     )
     def test_no_warning_when_no_divisor_contains_zero(self, call):
         with warnings.catch_warnings():
             warnings.simplefilter("error")
-            call()
+            assert call().size >= 0
 
-    @pytest.mark.parametrize("operand", [0.0, bw.array([(0.0, 1.0)]), bw.zeros(1)])
+    @pytest.mark.parametrize("operand", [0.0, bw.array([(0.0, 1.0)]), bw.zeros(1), None],
+                             ids=["zero", "wide", "zeros", "itself"])
     def test_inplace_division_warns_once(self, operand):
-        a = bw.array([1.0, 2.0, 3.0])
-        original = a
-
-        def divide():
-            nonlocal a
-            a /= operand
-            return a
-
-        result, caught = division_warnings(divide)
-        assert result is original
-        assert [str(w.message) for w in caught] == [DIVIDE_WARNING]
-        assert all(r == INF for r in a.radii())
+        a = original = bw.array([0.0, 2.0, 3.0])
+        result, caught = division_warnings(lambda: operator.itruediv(a, a if operand is None else operand))
+        assert result is original and [str(w.message) for w in caught] == [DIVIDE_WARNING]
+        assert a.radii()[0] == INF and (operand is None or all(r == INF for r in a.radii()))
 
     @pytest.mark.parametrize(
         "call",
-        [lambda a: a / 0.0, lambda a: a / bw.array([(0.0, 1.0)]), lambda a: 1.0 / a],
-        ids=["number", "array", "reflected"],
+        [lambda a: a / 0.0, lambda a: a / bw.array([(0.0, 1.0)]), lambda a: 1.0 / a,
+         lambda a: operator.itruediv(a, 0.0), lambda a: operator.itruediv(a, bw.array([(0.0, 1.0)])),
+         lambda a: operator.itruediv(a, bw.zeros((2,)))],
+        ids=["number", "array", "reflected", "inplace-number", "inplace-array", "inplace-zeros"],
     )
-    def test_warning_as_error_returns_no_result(self, call):
-        a = bw.array([0.0, 2.0])
+    def test_warning_as_error_returns_no_result_and_leaves_the_array(self, call):
+        a = bw.array([(0.0, 0.5), (2.0, 0.0)])
         before = snapshot(a)
         result = None
         with warnings.catch_warnings():
@@ -407,33 +261,7 @@ class TestDivisionWarning:
             with pytest.raises(RuntimeWarning) as info:
                 result = call(a)
         assert str(info.value) == DIVIDE_WARNING
-        assert result is None
-        assert snapshot(a) == before
-
-    @pytest.mark.parametrize("operand", [0.0, bw.array([(0.0, 1.0)]), bw.zeros((2,))])
-    def test_inplace_division_as_error_leaves_the_array(self, operand):
-        a = bw.array([(1.0, 0.5), (2.0, 0.0)])
-        alias = a
-        before = snapshot(a)
-        with warnings.catch_warnings():
-            warnings.simplefilter("error", RuntimeWarning)
-            with pytest.raises(RuntimeWarning) as info:
-                a /= operand
-        assert str(info.value) == DIVIDE_WARNING
-        assert a is alias and snapshot(a) == before
-
-    def test_same_array_division_with_zero(self):
-        a = bw.array([0.0, 2.0])
-        original = a
-
-        def divide():
-            nonlocal a
-            a /= a
-            return a
-
-        result, caught = division_warnings(divide)
-        assert result is original and len(caught) == 1
-        assert a.radii()[0] == INF
+        assert result is None and snapshot(a) == before
 
 
 class TestInterpreterLock:
@@ -454,46 +282,27 @@ class TestInterpreterLock:
         thread.join()
         return count
 
-    @classmethod
-    def _made_progress(cls, work, attempts=5):
-        # A busy machine may leave the calling thread unscheduled for the whole
-        # computation once; it cannot do so every time.
-        return any(cls._progress(work) > 0 for _ in range(attempts))
-
-    def test_array_plus_array_releases_the_lock(self):
-        a, b = bw.ones(self.N), bw.full(self.N, (2.0, 0.5))
+    @pytest.mark.parametrize(
+        "left, right, op",
+        [(lambda n: bw.ones(n), lambda n: bw.full(n, (2.0, 0.5)), operator.add),
+         (lambda n: bw.ones(n), lambda n: 3.0, operator.mul),
+         (lambda n: 2.0, lambda n: bw.full(n, (4.0, 1.0)), operator.truediv)],
+        ids=["array-plus-array", "array-times-number", "number-over-array"],
+    )
+    def test_binary_operators_release_the_lock(self, left, right, op):
+        x, y = left(self.N), right(self.N)
         out = []
 
         def work(phase):
             phase[0] = 1
-            c = a + b
+            c = op(x, y)
             phase[0] = 2
-            out.append(c)
+            out.append(c.size)
 
-        assert self._made_progress(work)
-        assert out[0].size == self.N
-
-    def test_array_times_number_releases_the_lock(self):
-        a = bw.ones(self.N)
-
-        def work(phase):
-            phase[0] = 1
-            c = a * 3.0
-            phase[0] = 2
-            assert c.size == a.size
-
-        assert self._made_progress(work)
-
-    def test_number_divided_by_array_releases_the_lock(self):
-        a = bw.full(self.N, (4.0, 1.0))
-
-        def work(phase):
-            phase[0] = 1
-            c = 2.0 / a
-            phase[0] = 2
-            assert c.size == a.size
-
-        assert self._made_progress(work)
+        # A busy machine may leave the calling thread unscheduled for the whole
+        # computation once; it cannot do so every time.
+        assert any(self._progress(work) > 0 for _ in range(5))
+        assert set(out) == {self.N}
 
     def test_inplace_operator_keeps_the_lock(self):
         # The same measure on an operation that holds the lock reads 0.
@@ -516,8 +325,7 @@ class TestInterpreterLock:
 
         def reader():
             while not stop.is_set():
-                s = a + 0.0  # copies the storage handle, computes unlocked, drops it
-                values = set(s.values())
+                values = set((a + 0.0).values())  # copies the storage handle, computes unlocked, drops it
                 reads[0] += 1
                 if len(values) != 1:
                     torn.append(values)
@@ -530,6 +338,4 @@ class TestInterpreterLock:
         stop.set()
         for t in threads:
             t.join()
-        assert not torn
-        assert set(a.values()) == {40.0}
-        assert reads[0] > 0
+        assert not torn and set(a.values()) == {40.0} and reads[0] > 0

@@ -6,9 +6,10 @@ from __future__ import annotations
 import hashlib
 import math
 import multiprocessing
+import operator
 import os
 import random
-import struct
+import select
 import subprocess
 import sys
 import textwrap
@@ -19,28 +20,21 @@ from fractions import Fraction
 import pytest
 
 import boundwise as bw
-from conftest import INF, encloses, is_wide
+from conftest import DIVIDE_WARNING, INF, bits, encloses, exact_ends, exact_range, is_wide, snapshot
 
 THRESHOLD = 32768
 CHUNK = 8192
 SIZES = [THRESHOLD - 1, THRESHOLD, 40000, 12 * CHUNK + 1, 250001]
 TIMEOUT = 120
+OPS = {"+": operator.add, "-": operator.sub, "*": operator.mul, "/": operator.truediv}
 
 
-def run_python(code: str, env_updates: dict[str, str | None] | None = None, **kwargs) -> subprocess.CompletedProcess:
+def run_python(code: str, env_updates: dict[str, str] | None = None, **kwargs) -> subprocess.CompletedProcess:
     """Runs code in a fresh interpreter with the pool variables cleared, then updated."""
     env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
-    for key, value in (env_updates or {}).items():
-        if value is not None:
-            env[key] = value
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
-        env=env,
-        capture_output=True,
-        text=True,
-        timeout=TIMEOUT,
-        **kwargs,
-    )
+    env.update(env_updates or {})
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True, text=True,
+                          timeout=TIMEOUT, **kwargs)
 
 
 # Deterministic operands shared by this process and the subprocesses: ordinary
@@ -88,117 +82,88 @@ def families(n):
     return [a + b, a - b, a * b, a / d, a + one, one - a, a * one, a / one, a * exact_one,
             a + 0.1, 0.3 - a, a * 3.0, a / 3.0, 7.0 / d, -a]
 """
+SHARED: dict = {}
+exec(OPERANDS, SHARED)
+operand = SHARED["operand"]
 
 
-def digests_in_subprocess(sizes: list[int], threads: str | None) -> list[str]:
-    code = OPERANDS + f"\nfor n in {sizes!r}:\n    print(digest(families(n)))\n"
-    done = run_python(code, {"RAYON_NUM_THREADS": threads})
+def digests_in_subprocess(sizes: list[int], threads: str) -> list[str]:
+    done = run_python(OPERANDS + f"\nfor n in {sizes!r}:\n    print(digest(families(n)))\n",
+                      {"RAYON_NUM_THREADS": threads})
     assert done.returncode == 0, done.stderr
     return done.stdout.split()
-
-
-def digests_here(sizes: list[int]) -> list[str]:
-    namespace: dict = {}
-    exec(OPERANDS, namespace)
-    return [namespace["digest"](namespace["families"](n)) for n in sizes]
 
 
 def test_parallel_results_equal_sequential_bit_for_bit():
     sequential = digests_in_subprocess(SIZES, "1")
     assert len(sequential) == len(SIZES)
-    assert digests_here(SIZES) == sequential
+    assert [SHARED["digest"](SHARED["families"](n)) for n in SIZES] == sequential
     assert digests_in_subprocess(SIZES, "4") == sequential
 
 
 def test_chunked_results_enclose_exact_results():
     # Spot checks across chunk boundaries of a parallel run against the exact oracle.
     n = 40000
-    namespace: dict = {}
-    exec(OPERANDS, namespace)
-    a, b, d = namespace["operand"](n, 1), namespace["operand"](n, 2), namespace["operand"](n, 3, True)
-    am, ar, bm, br, dm, dr = a.values(), a.radii(), b.values(), b.radii(), d.values(), d.radii()
-    results = {"+": a + b, "-": a - b, "*": a * b, "/": a / d}
+    a, b, d = operand(n, 1), operand(n, 2), operand(n, 3, True)
+    xs = list(zip(a.values(), a.radii()))
+    ys = {"b": list(zip(b.values(), b.radii())), "d": list(zip(d.values(), d.radii()))}
     picks = [0, 1, CHUNK - 1, CHUNK, CHUNK + 1, 4 * CHUNK - 1, 4 * CHUNK, n - 2, n - 1]
     picks += random.Random(9).sample(range(n), 200)
-    for op, result in results.items():
+    for op, result in {"+": a + b, "-": a - b, "*": a * b, "/": a / d}.items():
         mids, rads = result.values(), result.radii()
         for i in picks:
-            x = (am[i], ar[i])
-            y = (dm[i], dr[i]) if op == "/" else (bm[i], br[i])
+            x, y = xs[i], ys["d" if op == "/" else "b"][i]
             if not all(math.isfinite(v) for v in (*x, *y)):
                 assert is_wide(mids[i], rads[i])
                 continue
-            fx = (Fraction(x[0]) - Fraction(x[1]), Fraction(x[0]) + Fraction(x[1]))
-            fy = (Fraction(y[0]) - Fraction(y[1]), Fraction(y[0]) + Fraction(y[1]))
-            if op == "+":
-                corners = [fx[0] + fy[0], fx[1] + fy[1]]
-            elif op == "-":
-                corners = [fx[0] - fy[1], fx[1] - fy[0]]
-            elif op == "*":
-                corners = [p * q for p in fx for q in fy]
-            else:
-                corners = [p / q for p in fx for q in fy]
-            assert encloses(mids[i], rads[i], min(corners), max(corners)), (op, i)
+            assert encloses(mids[i], rads[i], *exact_range(op, exact_ends(*x), exact_ends(*y))), (op, i)
 
 
 @pytest.mark.parametrize("n", [0, 1, 2, 3, 4, 5, 7, 8, 9, CHUNK - 1, CHUNK + 1, THRESHOLD - 1, THRESHOLD + 1])
 def test_vector_and_chunk_boundaries_match_one_element_at_a_time(n):
     # A one-element operation runs only the scalar remainder loop, the
     # reference for the vector lanes and for every chunk of a parallel run.
-    namespace: dict = {}
-    exec(OPERANDS, namespace)
-    a, b, d = namespace["operand"](n, 21), namespace["operand"](n, 22), namespace["operand"](n, 23, True)
-    am, ar, bm, br, dm, dr = a.values(), a.radii(), b.values(), b.radii(), d.values(), d.radii()
+    a, b, d = operand(n, 21), operand(n, 22), operand(n, 23, True)
+    xs = list(zip(a.values(), a.radii()))
     step = max(1, n // 600)  # every element of small arrays, a sample across large ones
     indices = sorted(set(range(0, n, step)) | {i for i in (0, n - 1, CHUNK - 1, CHUNK) if 0 <= i < n})
-    for name, whole, fn, (ym, yr) in (
-        ("+", a + b, lambda x, y: x + y, (bm, br)),
-        ("-", a - b, lambda x, y: x - y, (bm, br)),
-        ("*", a * b, lambda x, y: x * y, (bm, br)),
-        ("/", a / d, lambda x, y: x / y, (dm, dr)),
-    ):
+    for op, y in (("+", b), ("-", b), ("*", b), ("/", d)):
+        whole, ys = OPS[op](a, y), list(zip(y.values(), y.radii()))
         mids, rads = whole.values(), whole.radii()
         assert len(mids) == n
         for i in indices:
-            one = fn(bw.from_raw_parts([am[i]], [ar[i]], [1]), bw.from_raw_parts([ym[i]], [yr[i]], [1]))
-            (m,), (r,) = one.values(), one.radii()
-            assert (struct.pack("<dd", m, r) == struct.pack("<dd", mids[i], rads[i])), (name, n, i)
+            single = OPS[op](*(bw.from_raw_parts([m], [r], [1]) for m, r in (xs[i], ys[i])))
+            assert bits([*single.values(), *single.radii()]) == bits([mids[i], rads[i]]), (op, n, i)
 
 
 # ---------------------------------------------------------------------------
 # Pool size from the environment
 # ---------------------------------------------------------------------------
 
-NUM_THREADS = "import boundwise as bw; print(bw.num_threads())"
 
-
-def num_threads_with(env: dict[str, str | None], **kwargs) -> int:
-    done = run_python(NUM_THREADS, env, **kwargs)
+def num_threads_with(env: dict[str, str], **kwargs) -> int:
+    done = run_python("import boundwise as bw; print(bw.num_threads())", env, **kwargs)
     assert done.returncode == 0, done.stderr
     return int(done.stdout)
 
 
-def available_cpus() -> int:
-    return len(os.sched_getaffinity(0))
+CPUS = len(os.sched_getaffinity(0))
 
 
-@pytest.mark.parametrize("value, expected", [("3", 3), ("1", 1), ("7", 7), ("+2", 2)])
-def test_rayon_num_threads_sets_pool_size(value, expected):
-    assert num_threads_with({"RAYON_NUM_THREADS": value}) == expected
+@pytest.mark.parametrize(
+    "env, expected",
+    [({"RAYON_NUM_THREADS": "3"}, 3), ({"RAYON_NUM_THREADS": "1"}, 1), ({"RAYON_NUM_THREADS": "7"}, 7),
+     ({"RAYON_NUM_THREADS": "+2"}, 2), ({"RAYON_NUM_THREADS": "3", "RAYON_RS_NUM_CPUS": "5"}, 3), ({}, CPUS)]
+    + [(env, expected) for invalid in ["0", "-1", "abc", "", "2.5", " 3"] for env, expected in [
+        ({"RAYON_NUM_THREADS": invalid, "RAYON_RS_NUM_CPUS": "5"}, 5), ({"RAYON_NUM_THREADS": invalid}, CPUS),
+        ({"RAYON_NUM_THREADS": invalid, "RAYON_RS_NUM_CPUS": invalid}, CPUS)]],
+)
+def test_pool_size_from_the_environment(env, expected):
+    # Invalid values fall back to the next source: RAYON_RS_NUM_CPUS, then the processors available.
+    assert num_threads_with(env) == expected
 
 
-def test_rayon_num_threads_takes_precedence():
-    assert num_threads_with({"RAYON_NUM_THREADS": "3", "RAYON_RS_NUM_CPUS": "5"}) == 3
-
-
-@pytest.mark.parametrize("invalid", ["0", "-1", "abc", "", "2.5", " 3"])
-def test_invalid_rayon_num_threads_falls_back(invalid):
-    assert num_threads_with({"RAYON_NUM_THREADS": invalid, "RAYON_RS_NUM_CPUS": "5"}) == 5
-    assert num_threads_with({"RAYON_NUM_THREADS": invalid}) == available_cpus()
-    assert num_threads_with({"RAYON_NUM_THREADS": invalid, "RAYON_RS_NUM_CPUS": invalid}) == available_cpus()
-
-
-@pytest.mark.skipif(available_cpus() < 2, reason="needs two processors to restrict")
+@pytest.mark.skipif(CPUS < 2, reason="needs two processors to restrict")
 def test_default_size_respects_cpu_affinity():
     cpu = min(os.sched_getaffinity(0))
     assert num_threads_with({}, preexec_fn=lambda: os.sched_setaffinity(0, {cpu})) == 1
@@ -216,38 +181,26 @@ def test_pool_size_is_fixed_at_creation():
     assert done.stdout.split() == ["2", "2"]
 
 
-def test_num_threads_matches_processors_by_default():
-    assert num_threads_with({}) == available_cpus()
-
-
 # ---------------------------------------------------------------------------
 # Concurrent submitters, fork, shutdown
 # ---------------------------------------------------------------------------
 
 
 def reference_operands(n: int):
-    namespace: dict = {}
-    exec(OPERANDS, namespace)
-    return namespace["operand"](n, 11), namespace["operand"](n, 12), namespace["operand"](n, 13, True)
-
-
-def as_bits(a: bw.IntervalArray) -> bytes:
-    mids, rads = a.values(), a.radii()
-    return struct.pack(f"<{len(mids)}d", *mids) + struct.pack(f"<{len(rads)}d", *rads)
+    return operand(n, 11), operand(n, 12), operand(n, 13, True)
 
 
 def test_threads_computing_on_shared_arrays_get_correct_results():
     a, b, d = reference_operands(70000)
-    expected = [as_bits(r) for r in (a + b, a - b, a * b, a / d)]
+    expected = [snapshot(r) for r in (a + b, a - b, a * b, a / d)]
     failures: list[str] = []
     barrier = threading.Barrier(6)
 
     def work(k: int) -> None:
         barrier.wait()
         for rep in range(3):
-            got = [a + b, a - b, a * b, a / d]
-            for name, result, want in zip("+-*/", got, expected):
-                if as_bits(result) != want:
+            for name, result, want in zip("+-*/", [a + b, a - b, a * b, a / d], expected):
+                if snapshot(result) != want:
                     failures.append(f"thread {k} rep {rep} op {name}")
 
     threads = [threading.Thread(target=work, args=(k,)) for k in range(6)]
@@ -257,29 +210,27 @@ def test_threads_computing_on_shared_arrays_get_correct_results():
         t.join(TIMEOUT)
     assert not any(t.is_alive() for t in threads), "a submitter did not finish"
     assert not failures
-    assert [as_bits(r) for r in (a + b, a - b, a * b, a / d)] == expected
+    assert [snapshot(r) for r in (a + b, a - b, a * b, a / d)] == expected
 
 
 def _child_digest(n: int) -> str:
     a, b, d = reference_operands(n)
-    return hashlib.sha256(b"".join(as_bits(r) for r in (a + b, a * b, a / d))).hexdigest()
+    return hashlib.sha256(repr([snapshot(r) for r in (a + b, a * b, a / d)]).encode()).hexdigest()
 
 
 def test_forked_child_computes_with_a_fresh_pool():
     n = 50000
     expected = _child_digest(n)  # the parent's pool is running before the fork
-    context = multiprocessing.get_context("fork")
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads alive
-        with context.Pool(1) as pool:
-            result = pool.apply_async(_child_digest, (n,))
-            assert result.get(timeout=TIMEOUT) == expected
+        with multiprocessing.get_context("fork").Pool(1) as pool:
+            assert pool.apply_async(_child_digest, (n,)).get(timeout=TIMEOUT) == expected
     assert _child_digest(n) == expected
 
 
 def test_os_fork_child_does_not_hang():
     a, b, _ = reference_operands(50000)
-    expected = as_bits(a + b)
+    expected = snapshot(a + b)
     read_end, write_end = os.pipe()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", DeprecationWarning)
@@ -287,14 +238,12 @@ def test_os_fork_child_does_not_hang():
     if pid == 0:  # child: use the pool, report, leave without cleanup
         try:
             os.close(read_end)
-            ok = as_bits(a + b) == expected and bw.num_threads() >= 1
+            ok = snapshot(a + b) == expected and bw.num_threads() >= 1
             os.write(write_end, b"ok" if ok else b"bad")
         finally:
             os._exit(0)
     os.close(write_end)
     with os.fdopen(read_end, "rb") as pipe:
-        import select
-
         ready, _, _ = select.select([pipe], [], [], TIMEOUT)
         message = pipe.read() if ready else b""
     if not ready:
@@ -304,37 +253,53 @@ def test_os_fork_child_does_not_hang():
 
 
 def test_interpreter_exits_cleanly_with_pool_alive():
-    code = OPERANDS + """
-a, b = operand(100000, 1), operand(100000, 2)
-c = a * b
-print(bw.num_threads(), len(c.values()))
-"""
+    code = OPERANDS + "\nc = operand(100000, 1) * operand(100000, 2)\nprint(bw.num_threads(), len(c.values()))\n"
     done = run_python(code, {"RAYON_NUM_THREADS": "3"})
     assert done.returncode == 0, done.stderr
-    assert done.stdout.split() == ["3", "100000"]
-    assert done.stderr == ""
+    assert done.stdout.split() == ["3", "100000"] and done.stderr == ""
 
 
-def test_interpreter_exits_cleanly_while_a_daemon_thread_computes():
-    # The daemon thread is inside an operator with the interpreter lock released
-    # when the interpreter finalises; taking the lock back must not abort.
-    code = OPERANDS + """
-import threading
-a, b = operand(100000, 1), operand(100000, 2)
-started = threading.Event()
-def background():
+FINALIZE_DURING_CALLS = """
+import threading, time
+import boundwise._boundwise as bw
+
+class Slow:
+    # Sleeping releases the interpreter lock; taking it back while the
+    # interpreter finalises ends the thread.
+    def __float__(self):
+        time.sleep(0.001)
+        return 2.0
+
+small, large = bw.ones(1000), bw.ones(100000)
+calls = [
+    lambda: small + Slow(),
+    lambda: bw.ones(3).__iadd__(Slow()),
+    lambda: bw.array([1.0, Slow()]),
+    lambda: bw.zeros(1).__setstate__(([1], [Slow()], [0.0])),
+    lambda: small + small,  # sequential, lock released
+    lambda: large * large,  # on the pool, lock released
+]
+running = []
+def loop(call):
     while True:
-        a + b
-        started.set()
-threading.Thread(target=background, daemon=True).start()
-started.wait()
-print(bw.num_threads())
+        call()
+        if call not in running:
+            running.append(call)
+for call in calls:
+    threading.Thread(target=loop, args=(call,), daemon=True).start()
+while len(running) < len(calls):
+    time.sleep(0.001)
+print("exiting", bw.num_threads())
 """
+
+
+def test_daemon_threads_inside_calls_do_not_abort_the_exit():
+    # Each daemon thread is inside a boundwise call, running Python code or
+    # computing with the lock released, when the interpreter finalises.
     for _ in range(3):
-        done = run_python(code, {"RAYON_NUM_THREADS": "3"})
+        done = run_python(FINALIZE_DURING_CALLS, {"RAYON_NUM_THREADS": "3"})
         assert done.returncode == 0, done.stderr
-        assert done.stdout.split() == ["3"]
-        assert "terminate" not in done.stderr and "Fatal" not in done.stderr
+        assert (done.stdout, done.stderr) == ("exiting 3\n", "")
 
 
 def test_slow_path_division_of_many_elements_warns_once():
@@ -346,10 +311,9 @@ def test_slow_path_division_of_many_elements_warns_once():
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         q = a / b
-    assert [w.category for w in caught] == [RuntimeWarning]
+    assert [(w.category, str(w.message)) for w in caught] == [(RuntimeWarning, DIVIDE_WARNING)]
     mids, rads = q.values(), q.radii()
     assert math.isnan(mids[n // 2]) and rads[n // 2] == INF
     for i in (0, 1, CHUNK, n // 2 - 1, n // 2 + 1, n - 1):
         x = Fraction(i % 7 + 1)
-        assert encloses(mids[i], rads[i], x / Fraction(5, 2), x / Fraction(3, 2))
-        assert not is_wide(mids[i], rads[i])
+        assert encloses(mids[i], rads[i], x / Fraction(5, 2), x / Fraction(3, 2)) and not is_wide(mids[i], rads[i])

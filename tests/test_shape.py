@@ -1,33 +1,19 @@
-"""Shapes: attributes, reshape, flatten, transpose, size arithmetic that never
-wraps, zero dimensions, the dimension cap and broadcasting."""
+"""Shapes: attributes, reshape, flatten, transpose, copy-on-write sharing, size
+arithmetic that never wraps, zero dimensions, the dimension cap and broadcasting."""
 
 import math
+import operator
+import pickle
 import random
-import struct
 from fractions import Fraction
 
 import numpy as np
 import pytest
 
 import boundwise._boundwise as bw
+from conftest import DBL_MAX, INF, NAN, raises, snapshot
 
-INF = math.inf
-NAN = math.nan
-
-
-def bits(values):
-    return [struct.pack("<d", x) for x in values]
-
-
-def raises(exception, message, call):
-    with pytest.raises(exception) as info:
-        call()
-    assert type(info.value) is exception
-    assert str(info.value) == message
-
-
-def snapshot(a):
-    return a.shape, bits(a.values()), bits(a.radii())
+INPLACE = {"+=": operator.iadd, "-=": operator.isub, "*=": operator.imul, "/=": operator.itruediv}
 
 
 def arange_array(*shape):
@@ -42,71 +28,36 @@ WRAPS_TO_ONE_128 = [9 * 2932031007403, 1033 * 15686603697451, 1591582393]
 WRAPS_TO_ONE_64 = [7, 0x6DB6DB6DB6DB6DB7]
 
 
-def test_wrapping_factors():
-    assert math.prod(WRAPS_TO_ONE_128) == 2**129 + 1
-    assert math.prod(WRAPS_TO_ONE_64) % 2**64 == 1
-    assert all(d < 2**63 for d in WRAPS_TO_ONE_128 + WRAPS_TO_ONE_64)
-
-
 class TestAttributes:
     @pytest.mark.parametrize(
         "shape, strides",
-        [
-            ((4, 5, 6), (30, 6, 1)),
-            ((2, 3), (3, 1)),
-            ((7,), (1,)),
-            ((), ()),
-            ((2, 0), (0, 1)),
-            ((0, 3), (3, 1)),
-            ((1,) * 64, (1,) * 64),
-        ],
+        [((4, 5, 6), (30, 6, 1)), ((2, 3), (3, 1)), ((7,), (1,)), ((), ()), ((2, 0), (0, 1)), ((0, 3), (3, 1)),
+         ((1,) * 64, (1,) * 64)],
     )
     def test_values(self, shape, strides):
         a = bw.zeros(shape)
         size = math.prod(shape)
-        assert a.shape == shape
-        assert a.ndim == len(shape)
-        assert a.size == size
-        assert a.dtype == "interval64"
-        assert a.itemsize == 16
-        assert a.nbytes == 16 * size
-        assert a.strides == strides
+        assert (a.shape, a.ndim, a.size, a.strides) == (shape, len(shape), size, strides)
+        assert (a.dtype, a.itemsize, a.nbytes) == ("interval64", 16, 16 * size)
         assert type(a.shape) is tuple and type(a.strides) is tuple
 
     @pytest.mark.parametrize("shape", [(0, 2**64 - 1, 2**64 - 1), (3, 0, 2**64 - 1, 2**64 - 1), (2**40, 0),
                                        (0, *WRAPS_TO_ONE_128)])
     def test_strides_of_empty_arrays_never_wrap(self, shape):
-        expected = tuple(math.prod(shape[k + 1:]) for k in range(len(shape)))
-        assert bw.zeros(shape).strides == expected
-
-    def test_huge_empty_array_allocates_nothing(self):
-        a = bw.zeros((2**40, 0))
-        assert (a.size, a.nbytes) == (0, 0)
-        assert a.values() == [] and a.radii() == []
+        assert bw.zeros(shape).strides == tuple(math.prod(shape[k + 1:]) for k in range(len(shape)))
 
 
 class TestReshape:
     @pytest.mark.parametrize(
         "args, shape",
-        [
-            ((2, 3), (2, 3)),
-            (((2, 3),), (2, 3)),
-            (([2], 3), (2, 3)),
-            (([2, 3],), (2, 3)),
-            ((-1,), (6,)),
-            ((3, -1), (3, 2)),
-            ((-1, 1, 2), (3, 1, 2)),
-            ((1, 6, 1), (1, 6, 1)),
-            ((np.int64(6),), (6,)),
-            ((range(1, 3), 3), (1, 2, 3)),
-        ],
+        [((2, 3), (2, 3)), (((2, 3),), (2, 3)), (([2], 3), (2, 3)), (([2, 3],), (2, 3)), ((-1,), (6,)),
+         ((3, -1), (3, 2)), ((-1, 1, 2), (3, 1, 2)), ((1, 6, 1), (1, 6, 1)), ((np.int64(6),), (6,)),
+         ((range(1, 3), 3), (1, 2, 3))],
     )
     def test_accepted(self, args, shape):
         a = arange_array(2, 3)
         b = a.reshape(*args)
-        assert b.shape == shape
-        assert b.values() == a.values()
-        assert b.strides == bw.zeros(shape).strides
+        assert b.shape == shape and b.values() == a.values() and b.strides == bw.zeros(shape).strides
 
     @pytest.mark.parametrize("args", [((),), ([],)])
     def test_to_zero_dimensions(self, args):
@@ -131,23 +82,18 @@ class TestReshape:
             ((2, 0), ((0, -1),), "cannot reshape array of size 0 into shape [0, -1]"),
             ((2, 3), (0, -1), "cannot reshape array of size 6 into shape [0, -1]"),
             ((2, 3), (4, -1), "cannot reshape array of size 6 into shape [4, -1]"),
-            ((1,), (1, 2**62, 2**62), "cannot reshape array of size 1 into shape [1, 4611686018427387904, "
-                                      "4611686018427387904]"),
+            ((1,), (1, 2**62, 2**62), f"cannot reshape array of size 1 into shape [1, {2**62}, {2**62}]"),
             ((0,), (2**32, 2**32), "cannot reshape array of size 0 into shape [4294967296, 4294967296]"),
-            ((3,), (-1, 2**62, 2**62), "cannot reshape array of size 3 into shape [-1, 4611686018427387904, "
-                                       "4611686018427387904]"),
+            ((3,), (-1, 2**62, 2**62), f"cannot reshape array of size 3 into shape [-1, {2**62}, {2**62}]"),
+            *[((1,), (dims,), f"cannot reshape array of size 1 into shape {list(dims)}")
+              for dims in (WRAPS_TO_ONE_64, WRAPS_TO_ONE_128, [-1, *WRAPS_TO_ONE_128])],
+            ((1,), (-1, *WRAPS_TO_ONE_128), f"cannot reshape array of size 1 into shape {[-1, *WRAPS_TO_ONE_128]}"),
+            ((1,), ((1,) * 65,), "maximum supported dimension for an array is 64, found 65"),
+            ((1,), ((1,) * 64, 1), "maximum supported dimension for an array is 64, found 65"),
         ],
     )
     def test_value_errors(self, source, args, message):
         raises(ValueError, message, lambda: bw.zeros(source).reshape(*args))
-
-    @pytest.mark.parametrize("dims", [WRAPS_TO_ONE_64, WRAPS_TO_ONE_128])
-    def test_wrapping_products_refused(self, dims):
-        a = bw.array([1.0])
-        raises(ValueError, f"cannot reshape array of size 1 into shape [{', '.join(map(str, dims))}]",
-               lambda: a.reshape(dims))
-        shown = ", ".join(map(str, [-1, *dims]))
-        raises(ValueError, f"cannot reshape array of size 1 into shape [{shown}]", lambda: a.reshape(-1, *dims))
 
     @pytest.mark.parametrize("shape", [2.0, "ab", None, (2, "x"), [2.5], {2: 3}, object(), 2**63, [2**64]])
     def test_shape_argument_refused(self, shape):
@@ -155,65 +101,49 @@ class TestReshape:
 
     @pytest.mark.parametrize(
         "extra, exception, message",
-        [
-            ("x", TypeError, "'str' object cannot be interpreted as an integer"),
-            (2.0, TypeError, "'float' object cannot be interpreted as an integer"),
-            (2**64, OverflowError, "Python int too large to convert to C long"),
-        ],
+        [("x", TypeError, "'str' object cannot be interpreted as an integer"),
+         (2.0, TypeError, "'float' object cannot be interpreted as an integer"),
+         (2**64, OverflowError, None)],
     )
     def test_extra_conversion_error_unchanged(self, extra, exception, message):
         with pytest.raises(exception) as info:
             bw.zeros(6).reshape((2, 3), extra)
-        assert type(info.value) is exception
-        if exception is TypeError:
-            assert str(info.value) == message
-
-    def test_dimension_cap(self):
-        assert bw.zeros(1).reshape((1,) * 64).ndim == 64
-        raises(ValueError, "maximum supported dimension for an array is 64, found 65",
-               lambda: bw.zeros(1).reshape((1,) * 65))
-        raises(ValueError, "maximum supported dimension for an array is 64, found 65",
-               lambda: bw.zeros(1).reshape((1,) * 64, 1))
+        assert type(info.value) is exception and (message is None or str(info.value) == message)
 
     def test_keyboard_interrupt_propagates(self):
         class Interrupting:
             def __index__(self):
                 raise KeyboardInterrupt
 
-        with pytest.raises(KeyboardInterrupt):
-            bw.zeros(6).reshape([Interrupting()])
-        with pytest.raises(KeyboardInterrupt):
-            bw.zeros(6).reshape(Interrupting())
+        for shape in ([Interrupting()], Interrupting()):
+            with pytest.raises(KeyboardInterrupt):
+                bw.zeros(6).reshape(shape)
 
 
 class TestSharing:
+    """Copy-on-write: arrays that share storage never see each other's writes."""
+
     @pytest.mark.parametrize(
         "view",
-        [
-            lambda a: a.reshape(6),
-            lambda a: a.reshape(3, 2),
-            lambda a: a.flatten(),
-            lambda a: a.ravel(),
-            lambda a: a.copy(),
-            lambda a: +a,
-            lambda a: bw.array(a),
-        ],
-        ids=["reshape", "reshape2", "flatten", "ravel", "copy", "positive", "array"],
+        [lambda a: a.reshape(6), lambda a: a.reshape(3, 2), lambda a: a.flatten(), lambda a: a.ravel(),
+         lambda a: a.copy(), lambda a: +a, lambda a: bw.array(a), lambda a: pickle.loads(pickle.dumps(a))],
+        ids=["reshape", "reshape2", "flatten", "ravel", "copy", "positive", "array", "pickle"],
     )
     @pytest.mark.parametrize("write", ["+=", "*=", "setstate"])
-    def test_writes_never_reach_the_source(self, view, write):
+    def test_writes_reach_neither_the_source_nor_the_view(self, view, write):
         a = arange_array(2, 3)
         before = snapshot(a)
         b = view(a)
         assert b.values() == a.values()
-        if write == "+=":
-            b += 1.0
-        elif write == "*=":
-            b *= bw.array(3.0)
-        else:
+        if write == "setstate":
             b.__setstate__(([1], [9.0], [0.0]))
-        assert snapshot(a) == before
-        assert b.values() != a.values()
+        else:
+            INPLACE[write](b, bw.array(3.0))
+        assert snapshot(a) == before and b.values() != a.values()
+        after_b = snapshot(b)
+        a.__setstate__(([2], [7.0, 8.0], [0.0, 0.0]))
+        a += 1.0
+        assert snapshot(b) == after_b
 
     @pytest.mark.parametrize("view", [lambda a: a.reshape(2, 3), lambda a: a.copy(), lambda a: a.T])
     def test_writes_to_the_source_never_reach_views(self, view):
@@ -228,56 +158,47 @@ class TestSharing:
         a = arange_array(*shape) if math.prod(shape) else bw.zeros(shape)
         for flat in (a.flatten(), a.ravel()):
             assert flat.shape == (math.prod(shape),)
-            assert flat.values() == a.values()
-            assert flat.radii() == a.radii()
+            assert flat.values() == a.values() and flat.radii() == a.radii()
 
 
 def enclosure_ok(source, target):
-    """target's interval contains source's, exactly; and is at most a few ulps wider."""
+    """target's interval contains source's, exactly, and is at most a few ulps wider."""
     (m, r), (tm, tr) = source, target
     if math.isnan(m) or math.isnan(r):
         return math.isnan(tm) and tr == INF
     if r == INF:
         return tr == INF
-    if math.isnan(tm) or tr == INF:
-        # only when an exact end lies beyond the largest double
-        return abs(Fraction(m)) + Fraction(r) > Fraction(1.7976931348623157e308)
+    if math.isnan(tm) or tr == INF:  # only when an exact end lies beyond the largest double
+        return abs(Fraction(m)) + Fraction(r) > Fraction(DBL_MAX)
     lo, hi = Fraction(m) - Fraction(r), Fraction(m) + Fraction(r)
     if not (Fraction(tm) - Fraction(tr) <= lo and hi <= Fraction(tm) + Fraction(tr)):
         return False
-    slack = 4 * math.ulp(abs(m) + r) + 4 * 5e-324
-    return tr <= r + slack
+    return tr <= r + 4 * math.ulp(abs(m) + r) + 4 * 5e-324
 
 
 class TestTranspose:
     def test_one_dimensional_is_the_same(self):
         a = bw.array([(1.0, 0.5), (2.0, 0.0)])
-        for t in (a.T, a.transpose()):
-            assert snapshot(t) == snapshot(a)
+        assert snapshot(a.T) == snapshot(a.transpose()) == snapshot(a)
 
     @pytest.mark.parametrize("rows, cols", [(2, 3), (1, 5), (4, 1), (7, 7), (0, 4), (4, 0)])
     def test_two_dimensional_positions(self, rows, cols):
         a = arange_array(rows, cols) if rows * cols else bw.zeros((rows, cols))
         t = a.T
         assert t.shape == (cols, rows)
-        expected = np.arange(rows * cols, dtype=float).reshape(rows, cols).T.ravel().tolist()
-        assert t.values() == expected
+        assert t.values() == np.arange(rows * cols, dtype=float).reshape(rows, cols).T.ravel().tolist()
         assert snapshot(a.transpose()) == snapshot(t)
 
     def test_two_dimensional_round_trip_encloses(self):
         rng = random.Random(20240611)
-        specials = [0.0, -0.0, 5e-324, 1e-310, 0.1, 1 / 3, 1e308, -1.7976931348623157e308, 2.0**-1022]
-        mids, rads = [], []
-        for _ in range(12 * 9):
-            mids.append(rng.choice([rng.uniform(-1e3, 1e3), rng.choice(specials),
-                                    rng.uniform(-1, 1) * 10.0 ** rng.randint(-300, 300)]))
-            rads.append(rng.choice([0.0, 5e-324, abs(rng.gauss(0, 1)) * 10.0 ** rng.randint(-320, 300), 0.1]))
-        mids[:4] = [NAN, 1.0, 2.0, -0.0]
-        rads[:4] = [0.0, INF, NAN, 1e-300]
+        specials = [0.0, -0.0, 5e-324, 1e-310, 0.1, 1 / 3, 1e308, -DBL_MAX, 2.0**-1022]
+        mids = [rng.choice([rng.uniform(-1e3, 1e3), rng.choice(specials),
+                            rng.uniform(-1, 1) * 10.0 ** rng.randint(-300, 300)]) for _ in range(108)]
+        rads = [rng.choice([0.0, 5e-324, abs(rng.gauss(0, 1)) * 10.0 ** rng.randint(-320, 300), 0.1])
+                for _ in range(108)]
+        mids[:4], rads[:4] = [NAN, 1.0, 2.0, -0.0], [0.0, INF, NAN, 1e-300]
         a = bw.from_raw_parts(mids, rads, [12, 9])
-        t = a.T
-        source = a.tolist()
-        target = t.tolist()
+        source, target = a.tolist(), a.T.tolist()
         for i in range(12):
             for j in range(9):
                 assert enclosure_ok(source[i][j], target[j][i]), (source[i][j], target[j][i])
@@ -297,14 +218,9 @@ class TestTranspose:
 class TestSizeArithmetic:
     @pytest.mark.parametrize(
         "shape, product",
-        [
-            ([2**32, 2**32], 2**64),
-            ([2**64 - 1, 2**64 - 1], (2**64 - 1) ** 2),
-            (WRAPS_TO_ONE_64, math.prod(WRAPS_TO_ONE_64)),
-            (WRAPS_TO_ONE_128, 2**129 + 1),
-            ([2**63, 2**63, 2**63, 3], 3 * 2**189),
-            ([2] * 64, 2**64),
-        ],
+        [([2**32, 2**32], 2**64), ([2**64 - 1, 2**64 - 1], (2**64 - 1) ** 2),
+         (WRAPS_TO_ONE_64, math.prod(WRAPS_TO_ONE_64)), (WRAPS_TO_ONE_128, 2**129 + 1),
+         ([2**63, 2**63, 2**63, 3], 3 * 2**189), ([2] * 64, 2**64)],
     )
     def test_from_raw_parts_prints_the_exact_product(self, shape, product):
         raises(ValueError, f"midpoints length 1 != product of shape {product}",
@@ -318,106 +234,71 @@ class TestSizeArithmetic:
                lambda: a.__setstate__((shape, [1.0], [0.0])))
         assert snapshot(a) == before
 
+
+class TestZeroDimensions:
     def test_zero_dimension_overrides_overflow(self):
         a = bw.from_raw_parts([], [], [0, 2**64 - 1, 2**64 - 1])
         assert a.size == 0 and a.shape == (0, 2**64 - 1, 2**64 - 1)
-        assert a.tolist() == []
-        assert a.values() == []
+        assert a.tolist() == [] and a.values() == []
         assert repr(a) == "IntervalArray(shape=[0, 18446744073709551615, 18446744073709551615], max_err=0.000000e0)"
 
-
-class TestZeroDimensions:
     def test_text_of_zero_columns(self):
         assert repr(bw.zeros((3, 0))) == "IntervalArray([[], [], []])"
         assert repr(bw.zeros((64, 0))) == "IntervalArray([" + ", ".join(["[]"] * 64) + "])"
         assert repr(bw.zeros((65, 0))) == "IntervalArray(shape=[65, 0], max_err=0.000000e0)"
         assert repr(bw.zeros((2**40, 0))) == "IntervalArray(shape=[1099511627776, 0], max_err=0.000000e0)"
-        assert repr(bw.zeros((0, 2**40))) == "IntervalArray([])"
-        assert repr(bw.zeros((0, 3))) == "IntervalArray([])"
+        assert repr(bw.zeros((0, 2**40))) == repr(bw.zeros((0, 3))) == "IntervalArray([])"
 
     def test_tolist(self):
         assert bw.zeros((3, 0)).tolist() == [[], [], []]
         assert bw.zeros((0, 2**40)).tolist() == []
         assert bw.zeros((2, 0, 2**40)).tolist() == [[], []]
         assert bw.zeros((2, 3, 0)).tolist() == [[[]] * 3] * 2
-
-    def test_tolist_of_an_impossible_number_of_lists_is_refused(self):
-        with pytest.raises(MemoryError):
-            bw.zeros((2**40, 0)).tolist()
-        with pytest.raises(MemoryError):
-            bw.zeros((2**20, 2**20, 0)).tolist()
+        for shape in ((2**40, 0), (2**20, 2**20, 0)):  # an impossible number of lists
+            with pytest.raises(MemoryError):
+                bw.zeros(shape).tolist()
 
     def test_operations_on_huge_empty_arrays(self):
         a = bw.zeros((2**40, 0))
-        assert (a + a).shape == (2**40, 0)
-        assert (a * 2.0).shape == (2**40, 0)
-        assert (a + bw.zeros(0)).shape == (2**40, 0)
-        assert a.reshape(0).shape == (0,)
-        assert a.flatten().shape == (0,)
+        assert (a.size, a.nbytes, a.values(), a.radii()) == (0, 0, [], [])
+        assert (a + a).shape == (a * 2.0).shape == (a + bw.zeros(0)).shape == (2**40, 0)
+        assert a.reshape(0).shape == a.flatten().shape == (0,)
         a += 1.0
         assert a.shape == (2**40, 0)
 
 
 class TestBroadcasting:
-    SHAPE_PAIRS = [
-        ((3,), (2, 1)),
-        ((), (2, 2)),
-        ((2, 2), ()),
-        ((0,), (1,)),
-        ((1,), (0,)),
-        ((2, 1, 4), (3, 1)),
-        ((5, 1, 3), (1, 4, 1)),
-        ((1, 3), (3,)),
-        ((1, 1, 1), (2, 3)),
-        ((4, 1), (4, 5)),
-        ((2, 3), (2, 3)),
-        ((1,), (6, 1, 2)),
-    ]
-
-    @pytest.mark.parametrize("shape_a, shape_b", SHAPE_PAIRS)
-    @pytest.mark.parametrize("op", ["+", "-", "*"])
+    @pytest.mark.parametrize(
+        "shape_a, shape_b",
+        [((3,), (2, 1)), ((), (2, 2)), ((2, 2), ()), ((0,), (1,)), ((1,), (0,)), ((2, 1, 4), (3, 1)),
+         ((5, 1, 3), (1, 4, 1)), ((1, 3), (3,)), ((1, 1, 1), (2, 3)), ((4, 1), (4, 5)), ((2, 3), (2, 3)),
+         ((1,), (6, 1, 2))],
+    )
+    @pytest.mark.parametrize("op", [operator.add, operator.sub, operator.mul])
     def test_results_match_numpy(self, shape_a, shape_b, op):
         x = np.arange(1, math.prod(shape_a) + 1, dtype=float).reshape(shape_a)
         y = np.arange(1, math.prod(shape_b) + 1, dtype=float).reshape(shape_b) * 10
         a = bw.from_raw_parts(x.ravel().tolist(), [0.0] * x.size, list(shape_a))
         b = bw.from_raw_parts(y.ravel().tolist(), [0.0] * y.size, list(shape_b))
-        expected = {"+": x + y, "-": x - y, "*": x * y}[op]  # small integers: exact
-        result = {"+": a + b, "-": a - b, "*": a * b}[op]
+        expected, result = op(x, y), op(a, b)  # small integers: exact
         assert result.shape == expected.shape
-        assert result.values() == expected.ravel().tolist()
-        assert result.radii() == [0.0] * expected.size
-
-    def test_documented_pairing(self):
-        a = bw.array([1.0, 2.0, 3.0])
-        b = bw.array([[10.0], [20.0]])
-        c = a + b
-        assert c.shape == (2, 3)
-        assert c.tolist() == [[(11.0, 0.0), (12.0, 0.0), (13.0, 0.0)], [(21.0, 0.0), (22.0, 0.0), (23.0, 0.0)]]
-
-    def test_zero_dimensional_operand_repeats(self):
-        s = bw.array([(2.0, 0.5)]).reshape(())
-        c = s * bw.ones((2, 2))
-        assert c.shape == (2, 2)
-        assert c.values() == [2.0] * 4 and all(r >= 0.5 for r in c.radii())
+        assert result.values() == expected.ravel().tolist() and result.radii() == [0.0] * expected.size
 
     def test_radii_are_broadcast_with_midpoints(self):
-        a = bw.from_raw_parts([1.0, 2.0], [0.25, 0.5], [2, 1])
-        c = a + bw.zeros((2, 3))
+        c = bw.array([(2.0, 0.5)]).reshape(()) * bw.ones((2, 2))
+        assert c.shape == (2, 2) and c.values() == [2.0] * 4 and all(r >= 0.5 for r in c.radii())
+        c = bw.from_raw_parts([1.0, 2.0], [0.25, 0.5], [2, 1]) + bw.zeros((2, 3))
         assert c.radii() == [0.25] * 3 + [0.5] * 3
 
     @pytest.mark.parametrize(
-        "shape_a, shape_b",
-        [((2, 3), (3, 2)), ((0,), (2,)), ((3,), (4,)), ((2, 2, 3), (4, 3)), ((5,), (0, 2))],
-    )
-    @pytest.mark.parametrize("op", ["+", "-", "*", "/"])
+        "shape_a, shape_b", [((2, 3), (3, 2)), ((0,), (2,)), ((3,), (4,)), ((2, 2, 3), (4, 3)), ((5,), (0, 2))])
+    @pytest.mark.parametrize("op", [operator.add, operator.sub, operator.mul, operator.truediv])
     def test_incompatible(self, shape_a, shape_b, op):
-        a, b = bw.ones(shape_a), bw.ones(shape_b)
         with pytest.raises(ValueError):
             np.broadcast_shapes(shape_a, shape_b)
-        text = ", ".join
-        message = (f"operands could not be broadcast together with shapes [{text(map(str, shape_a))}] "
-                   f"and [{text(map(str, shape_b))}]")
-        raises(ValueError, message, lambda: {"+": a + b, "-": a - b, "*": a * b, "/": a / b}[op])
+        message = (f"operands could not be broadcast together with shapes [{', '.join(map(str, shape_a))}] "
+                   f"and [{', '.join(map(str, shape_b))}]")
+        raises(ValueError, message, lambda: op(bw.ones(shape_a), bw.ones(shape_b)))
 
     def test_operands_unchanged_and_results_independent(self):
         a, b = arange_array(2, 3), arange_array(3)
@@ -430,9 +311,7 @@ class TestBroadcasting:
         b *= 2.0
         assert snapshot(c) == kept_c and snapshot(d) == kept_d
 
-
-class TestInPlaceShapes:
-    @pytest.mark.parametrize("op", ["+=", "-=", "*=", "/="])
+    @pytest.mark.parametrize("op", list(INPLACE))
     @pytest.mark.parametrize(
         "shape_a, shape_b, message",
         [
@@ -445,32 +324,15 @@ class TestInPlaceShapes:
                              "[2, 1] and [2, 4]"),
         ],
     )
-    def test_errors_leave_the_operand_unchanged(self, op, shape_a, shape_b, message):
-        a = bw.from_raw_parts([float(i + 1) for i in range(math.prod(shape_a))], [0.5] * math.prod(shape_a),
-                              list(shape_a))
-        b = bw.ones(shape_b)
+    def test_in_place_errors_leave_the_operand_unchanged(self, op, shape_a, shape_b, message):
+        n = math.prod(shape_a)
+        a = bw.from_raw_parts([float(i + 1) for i in range(n)], [0.5] * n, list(shape_a))
         before = snapshot(a)
-        original = a
-
-        def apply():
-            nonlocal a
-            if op == "+=":
-                a += b
-            elif op == "-=":
-                a -= b
-            elif op == "*=":
-                a *= b
-            else:
-                a /= b
-
-        raises(ValueError, message, apply)
-        assert a is original
+        raises(ValueError, message, lambda: INPLACE[op](a, bw.ones(shape_b)))
         assert snapshot(a) == before
 
     @pytest.mark.parametrize("shape_b", [(3,), (1, 3), (2, 1), (), (1,), (2, 3)])
-    def test_operand_broadcast_to_the_target(self, shape_b):
+    def test_in_place_operand_broadcast_to_the_target(self, shape_b):
         a = arange_array(2, 3)
-        b = bw.ones(shape_b)
-        a += b
-        assert a.shape == (2, 3)
-        assert a.values() == [float(i + 1) for i in range(6)]
+        a += bw.ones(shape_b)
+        assert a.shape == (2, 3) and a.values() == [float(i + 1) for i in range(6)]
