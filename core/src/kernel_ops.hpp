@@ -93,26 +93,29 @@ struct MultiplyExactOp {
 
 // Four-lane forms of the three operations above (AVX2 + FMA). Each computes
 // the same doubles as its scalar reference, except in lanes where an fma
-// residual may have underflowed; it reports those lanes, and the loop then
-// recomputes the whole group with the reference.
-template <class V>
-[[gnu::always_inline]] inline V infinite_unless(const lanes::Mask<V>& keep, const V& r) {
-    return lanes::select<V>(both<V>(keep, r == r), r, splat<V>(kInfinity));
-}
-
+// residual may have underflowed or a radius has its sign bit set; it reports
+// those lanes (the sign bit of each lane of the returned mask), and the loop
+// then recomputes the whole group with the reference.
+//
+// Every radius term is a sum or product of magnitudes and radii, so the
+// non-negative forms of lanes.hpp apply. A non-finite midpoint needs no test
+// of its own: its fma residual is +inf or NaN, which makes the radius sum +inf
+// or NaN, and NaN becomes +inf as in the reference.
 struct MultiplyLanes {
     static constexpr bool defers = true;
     template <class V>
     [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& m,
                                                      V& r) const {
+        using namespace lanes;
         m = am * bm;
-        const lanes::Mask<V> finite = lanes::finite(m);
-        lanes::Mask<V> defer = lanes::tiny_product(m, am, bm);
-        const V e = lanes::select<V>(finite, lanes::abs(lanes::fused(am, bm, -m)), splat<V>(kInfinity));
-        const V s1 = lanes::add_up(lanes::mul_up(lanes::abs(am), br, defer), lanes::mul_up(lanes::abs(bm), ar, defer));
-        const V s2 = lanes::add_up(e, lanes::mul_up(ar, br, defer));
-        r = infinite_unless(finite, lanes::add_up(s1, s2));
-        return defer;
+        const V a = abs(am);
+        const V b = abs(bm);
+        const V e = abs(fused(am, bm, -m));
+        const V s1 = add_up_nonneg(mul_up_nonneg(a, br), mul_up_nonneg(b, ar));
+        const V s2 = add_up_nonneg(e, mul_up_nonneg(ar, br));
+        r = nan_to_infinity(add_up_nonneg(s1, s2));
+        return either<V>(either<V>(either<V>(small_factor(a), small_factor(b)), either<V>(small_factor(ar), small_factor(br))),
+                         sign_set<V>(from_bits<V>(to_bits(ar) | to_bits(br))));
     }
     void operator()(double am, double ar, double bm, double br, double& m, double& r) const {
         MultiplyOp{}(am, ar, bm, br, m, r);
@@ -125,34 +128,42 @@ struct MultiplyExactLanes {
     template <class V>
     [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& m,
                                                      V& r) const {
+        using namespace lanes;
         m = am * bm;
-        const lanes::Mask<V> finite = lanes::finite(m);
-        lanes::Mask<V> defer = lanes::tiny_product(m, am, bm);
-        const V e = lanes::select<V>(finite, lanes::abs(lanes::fused(am, bm, -m)), splat<V>(kInfinity));
-        const V scaled = ExactIsB ? lanes::mul_up(lanes::abs(bm), ar, defer) : lanes::mul_up(lanes::abs(am), br, defer);
-        r = infinite_unless(finite, lanes::add_up(scaled, e));
-        return defer;
+        const V a = abs(am);
+        const V b = abs(bm);
+        const V e = abs(fused(am, bm, -m));
+        const V radius = ExactIsB ? ar : br;
+        r = nan_to_infinity(add_up_nonneg(mul_up_nonneg(ExactIsB ? b : a, radius), e));
+        return either<V>(either<V>(small_factor(a), small_factor(b)),
+                         either<V>(small_factor(radius), sign_set(radius)));
     }
     void operator()(double am, double ar, double bm, double br, double& m, double& r) const {
         MultiplyExactOp<ExactIsB>{}(am, ar, bm, br, m, r);
     }
 };
 
-// The radius pass reads the midpoint q already stored in `m`.
+// The radius pass reads the midpoint q already stored in `m`. Where the
+// divisor excludes zero (|bm| > br, the test den > 0 of the reference),
+// den = down(|bm| - br) is positive and num >= 0; elsewhere the radius is +inf.
+// The residual of q is exact unless 0 < |am| < kQuotientResidualLimit, that of
+// num / den unless 0 < num < kQuotientResidualLimit.
 struct QuotientRadiusLanes {
     static constexpr bool defers = true;
     template <class V>
     [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& q,
                                                      V& r) const {
-        const lanes::Mask<V> finite = lanes::finite(q);
-        lanes::Mask<V> defer = both<V>(finite, lanes::tiny_quotient(am, q));
-        const V e = lanes::select<V>(finite, lanes::abs(lanes::fused(bm, q, -am)), splat<V>(kInfinity));
-        const V num = lanes::add_up(lanes::add_up(ar, e), lanes::mul_up(lanes::abs(q), br, defer));
-        V den = lanes::add_down(lanes::abs(bm), -br);
-        den = lanes::select<V>(den == splat<V>(kInfinity), splat<V>(kDoubleMax), den);
-        const V quotient = lanes::div_up(num, den, defer);
-        r = infinite_unless(den > splat<V>(0.0), quotient);
-        return defer;
+        using namespace lanes;
+        const V a = abs(am);
+        const V b = abs(bm);
+        const V aq = abs(q);
+        const V e = abs(fused(bm, q, -am));
+        const V num = add_up_nonneg(add_up_nonneg(ar, e), mul_up_nonneg(aq, br));
+        const V den = smaller(diff_down_ordered(b, br), splat<V>(kDoubleMax));
+        r = nan_to_infinity(select<V>(b > br, div_up_pos(num, den), splat<V>(kInfinity)));
+        return either<V>(either<V>(either<V>(below_nonzero(a, kQuotientResidualLimit), below_nonzero(num, kQuotientResidualLimit)),
+                                   either<V>(small_factor(aq), small_factor(br))),
+                         sign_set<V>(from_bits<V>(to_bits(ar) | to_bits(br))));
     }
     void operator()(double am, double ar, double bm, double br, double& q, double& r) const {
         r = quotient_radius(am, ar, bm, br, q);

@@ -154,13 +154,6 @@ template <class V>
     return select<V>(both<V>(finite(s), sum_error(x, y, s) > splat<V>(0.0)), succ_finite(s), s);
 }
 
-// add_down of rounding.hpp, lane by lane.
-template <class V>
-[[gnu::always_inline]] inline V add_down(const V& x, const V& y) {
-    const V s = x + y;
-    return select<V>(both<V>(finite(s), sum_error(x, y, s) < splat<V>(0.0)), -succ_finite<V>(-s), s);
-}
-
 template <class V>
 [[gnu::always_inline]] inline Mask<V> either(const Mask<V>& a, const Mask<V>& b) {
     if constexpr (Traits<V>::width == 1) {
@@ -182,6 +175,7 @@ template <class V>
     }
 }
 
+// Whether some lane of m is set; only the sign bit of each lane is read.
 template <class V>
 [[gnu::always_inline]] inline bool any(const Mask<V>& m) {
     if constexpr (Traits<V>::width == 1) {
@@ -192,38 +186,133 @@ template <class V>
     }
 }
 
-// Lanes where an fma residual may have lost a non-zero error to underflow
-// (product_residual / product_error of rounding.hpp would take their scaled
-// path): the vector kernels hand such groups to the scalar reference.
+// Forms of the primitives above for operands known to be non-negative (sign
+// bit clear), such as radii and magnitudes, in lanes that are not deferred
+// (see small_factor). The sum and product of two such operands is +0, a
+// positive double, +inf or NaN; it rounds up by adding 1 to its bit pattern
+// exactly when the rounding error is positive, and an infinite or NaN result
+// never compares as having a positive error. This gives the same double as the
+// general form, with one compare instead of the sign, zero and -inf cases.
+
+// x with its bit pattern raised by one where `m` holds (x >= +0 there).
 template <class V>
-[[gnu::always_inline]] inline Mask<V> tiny_product(const V& p, const V& x, const V& y) {
-    return both<V>(both<V>(abs(p) < splat<V>(kProductResidualLimit), x != splat<V>(0.0)), y != splat<V>(0.0));
+[[gnu::always_inline]] inline V step_up_if(const Mask<V>& m, const V& x) {
+    if constexpr (Traits<V>::width == 1) {
+        return from_bits<V>(to_bits(x) + static_cast<std::uint64_t>(m));
+    } else {
+        return from_bits<V>(to_bits(x) - m);  // a true lane is -1
+    }
 }
 
+// x with its bit pattern lowered by one where `m` holds (x > 0 there).
 template <class V>
-[[gnu::always_inline]] inline Mask<V> tiny_quotient(const V& n, const V& q) {
-    return both<V>(both<V>(abs(n) < splat<V>(kQuotientResidualLimit), n != splat<V>(0.0)), q != splat<V>(0.0));
+[[gnu::always_inline]] inline V step_down_if(const Mask<V>& m, const V& x) {
+    if constexpr (Traits<V>::width == 1) {
+        return from_bits<V>(to_bits(x) - static_cast<std::uint64_t>(m));
+    } else {
+        return from_bits<V>(to_bits(x) + m);
+    }
 }
 
-// mul_up of rounding.hpp for lanes where tiny_product is false.
+// The larger and the smaller of x and y, as MAXPD and MINPD: y when either is NaN.
 template <class V>
-[[gnu::always_inline]] inline V mul_up(const V& x, const V& y, Mask<V>& defer) {
+[[gnu::always_inline]] inline V larger(const V& x, const V& y) {
+    if constexpr (Traits<V>::width == 4) {
+        return _mm256_max_pd(x, y);
+    } else {
+        return select<V>(x > y, x, y);
+    }
+}
+template <class V>
+[[gnu::always_inline]] inline V smaller(const V& x, const V& y) {
+    if constexpr (Traits<V>::width == 4) {
+        return _mm256_min_pd(x, y);
+    } else {
+        return select<V>(x < y, x, y);
+    }
+}
+
+// NaN replaced by +inf, everything else kept.
+template <class V>
+[[gnu::always_inline]] inline V nan_to_infinity(const V& x) {
+    return smaller<V>(x, splat<V>(kInfinity));
+}
+
+// add_up for x, y >= 0. With h = max(x, y) >= l = min(x, y) >= 0, s - h is
+// exact and l - (s - h) is the exact error of s (Dekker's Fast2Sum), so the
+// error is positive exactly when l > s - h. An infinite s gives s - h = +inf
+// or NaN and a NaN operand makes the compare false.
+template <class V>
+[[gnu::always_inline]] inline V add_up_nonneg(const V& x, const V& y) {
+    const V s = x + y;
+    return step_up_if<V>(smaller(x, y) > s - larger(x, y), s);
+}
+
+// add_down(x, -y) for x >= y >= 0: s - x is exact and (x - s) - y is the exact
+// error of s = fl(x - y) (Fast2Sum), negative exactly when x - s < y.
+template <class V>
+[[gnu::always_inline]] inline V diff_down_ordered(const V& x, const V& y) {
+    const V s = x - y;
+    return step_down_if<V>(x - s < y, s);
+}
+
+// mul_up for x, y >= 0 in lanes where neither factor is small_factor: the
+// residual is exact and positive exactly when p is below x*y (then p < +inf);
+// an infinite p gives a residual of -inf or NaN.
+template <class V>
+[[gnu::always_inline]] inline V mul_up_nonneg(const V& x, const V& y) {
     const V p = x * y;
-    const V t = fused(x, y, -p);
-    defer = either<V>(defer, tiny_product(p, x, y));
-    const V r = select<V>(both<V>(finite(p), t > splat<V>(0.0)), succ_finite(p), p);
-    return select<V>(p == splat<V>(-kInfinity), splat<V>(-kDoubleMax), r);
+    return step_up_if<V>(fused(x, y, -p) > splat<V>(0.0), p);
 }
 
-// div_up of rounding.hpp for lanes where tiny_quotient is false.
+// div_up for n >= 0 and d > 0 in lanes where neither n nor the quotient is
+// small: q = fl(n/d) lies below n/d exactly when the exact residual d*q - n
+// is negative (then q is finite and >= +0).
 template <class V>
-[[gnu::always_inline]] inline V div_up(const V& n, const V& d, Mask<V>& defer) {
+[[gnu::always_inline]] inline V div_up_pos(const V& n, const V& d) {
     const V q = n / d;
-    const V t = fused(d, q, -n);
-    defer = either<V>(defer, tiny_quotient(n, q));
-    const Mask<V> below = both<V>(t != splat<V>(0.0), (d > splat<V>(0.0)) ^ (t > splat<V>(0.0)));
-    const V r = select<V>(both<V>(finite(q), below), succ_finite(q), q);
-    return select<V>(q == splat<V>(-kInfinity), splat<V>(-kDoubleMax), r);
+    return step_up_if<V>(fused(d, q, -n) < splat<V>(0.0), q);
+}
+
+// Lanes with 0 < x < `limit` (a positive double) for x with its sign bit
+// clear: the unsigned compare bits(x) - 1 < bits(limit) - 1, in which +0 wraps
+// to the largest value (a set sign bit is not flagged either, see sign_set).
+// Done as a signed compare after adding 2^63 - 1 to both sides in unsigned
+// lanes (where the wrap is defined): AVX2 has only the signed compare.
+template <class V>
+[[gnu::always_inline]] inline Mask<V> below_nonzero(const V& x, double limit) {
+    constexpr std::uint64_t kBias = 0x7FFFFFFFFFFFFFFFULL;
+    if constexpr (Traits<V>::width == 1) {
+        return to_bits(x) - 1 < std::bit_cast<std::uint64_t>(limit) - 1;
+    } else {
+        typedef std::uint64_t U __attribute__((vector_size(sizeof(V))));
+        const std::int64_t bound = static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(limit) + kBias);
+        const U biased = (U)to_bits(x) + (U)to_bits(splat<V>(std::bit_cast<double>(kBias)));
+        return (Bits<V>)biased < to_bits(splat<V>(std::bit_cast<double>(bound)));
+    }
+}
+
+// Factors from which a product of non-zero factors may fall below
+// kProductResidualLimit: if x, y != 0 and x*y < 2^-967 then min(x, y) < 2^-483.5,
+// so lanes where no factor lies in (0, 2^-483) have every such product's fma
+// residual exact (and the scalar reference takes its plain path for them).
+inline constexpr double kSmallFactor = 0x1p-483;
+static_assert(kSmallFactor * kSmallFactor >= 2 * kProductResidualLimit);
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> small_factor(const V& x) {
+    return below_nonzero(x, kSmallFactor);
+}
+
+// The sign bits of x as a mask that `any` reads (only the sign bit of a lane
+// counts): lanes whose operand is not known to be non-negative.
+template <class V>
+[[gnu::always_inline]] inline Mask<V> sign_set(const V& x) {
+    if constexpr (Traits<V>::width == 1) {
+        return std::signbit(x);
+    } else {
+        return to_bits(x);
+    }
 }
 
 }  // namespace lanes
