@@ -154,14 +154,14 @@ PyTypeObject* create_type() {
         {Py_nb_bool, reinterpret_cast<void*>(bool_slot)},
         {0, nullptr},
     };
-    static PyType_Spec spec{
+    static PyType_Spec type_spec{
         .name = "boundwise._boundwise.BoolArray",
         .basicsize = static_cast<int>(sizeof(BoolArrayObject)),
         .itemsize = 0,
         .flags = Py_TPFLAGS_DEFAULT,
         .slots = slots,
     };
-    PyObject* type = PyType_FromSpec(&spec);
+    PyObject* type = PyType_FromSpec(&type_spec);
     if (!type) throw PythonError{};
     return reinterpret_cast<PyTypeObject*>(type);
 }

@@ -69,15 +69,15 @@ PyTypeObject* create_type() {
     add_operator_slots(slots);
     add_text_slots(slots);
     slots.push_back({0, nullptr});
-    static PyType_Spec spec{
+    static PyType_Spec type_spec{
         .name = "boundwise._boundwise.IntervalArray",
         .basicsize = static_cast<int>(sizeof(IntervalArrayObject)),
         .itemsize = 0,
         .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
         .slots = nullptr,
     };
-    spec.slots = slots.data();
-    PyObject* type = PyType_FromSpec(&spec);
+    type_spec.slots = slots.data();
+    PyObject* type = PyType_FromSpec(&type_spec);
     if (!type) throw PythonError{};
     return reinterpret_cast<PyTypeObject*>(type);
 }
