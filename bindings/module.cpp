@@ -3,16 +3,16 @@
 #include <cstdint>
 #include <vector>
 
-#include "bool_array.hpp"
-#include "interval_array.hpp"
-#include "module_functions.hpp"
-#include "trampoline.hpp"
+#include "bool_array/bool_array.hpp"
+#include "interval_array/interval_array.hpp"
+#include "functions/module_functions.hpp"
+#include "support/trampoline.hpp"
 
 namespace boundwise::py {
 
 namespace {
 
-constexpr const char* kVersion = "0.2.5";
+constexpr const char* kVersion = BOUNDWISE_VERSION;
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,

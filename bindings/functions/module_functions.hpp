@@ -1,0 +1,16 @@
+// Module-level functions, in the order they are registered on the module.
+#pragma once
+
+#include <vector>
+
+#include "support/python.hpp"
+
+namespace boundwise::py {
+
+void add_constructor_functions(std::vector<PyMethodDef>& functions);
+void add_raw_parts_function(std::vector<PyMethodDef>& functions);
+void add_runtime_functions(std::vector<PyMethodDef>& functions);
+// Underscore-prefixed helpers for the test suite, registered after the public functions.
+void add_private_functions(std::vector<PyMethodDef>& functions);
+
+}  // namespace boundwise::py

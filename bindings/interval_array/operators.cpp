@@ -1,0 +1,153 @@
+// Arithmetic operator slots of IntervalArray: + - * / (forward, reflected,
+// in place), unary minus and plus, truth value, len() and scale().
+#include <cstdint>
+#include <optional>
+
+#include "boundwise/ops/binary_ops.hpp"
+#include "boundwise/layout/broadcast.hpp"
+#include "boundwise/interval/endpoints.hpp"
+#include "boundwise/error.hpp"
+#include "support/convert.hpp"
+#include "support/methods.hpp"
+#include "support/status.hpp"
+
+namespace boundwise::py {
+
+namespace {
+
+const char* symbol(BinaryOp op) {
+    switch (op) {
+        case BinaryOp::Add: return "+";
+        case BinaryOp::Subtract: return "-";
+        case BinaryOp::Multiply: return "*";
+        case BinaryOp::Divide: return "/";
+    }
+    return "?";
+}
+
+PyObject* finish(Quotient q) {
+    report_status(q.flags);
+    return wrap(std::move(q.value));
+}
+
+// array op other, or other op array when reflected. Operand values are copied
+// (sharing storage) and the lock is released for the arithmetic.
+PyObject* binary(PyObject* array, PyObject* other, BinaryOp op, bool reflected) {
+    const Array a = read_array(array);
+    Quotient result;
+    if (is_interval_array(other)) {
+        const Array b = read_array(other);
+        ReleasedLock unlocked;
+        result = reflected ? apply_binary(b, a, op) : apply_binary(a, b, op);
+    } else {
+        const std::optional<double> x = try_double(other);
+        if (!x) throw type_error(std::string("unsupported operand type for ") + symbol(op));
+        ReleasedLock unlocked;
+        result = apply_with_number(a, *x, op, reflected);
+    }
+    return finish(std::move(result));
+}
+
+template <BinaryOp Op>
+PyObject* binary_slot(PyObject* left, PyObject* right) noexcept {
+    return guarded([&]() -> PyObject* {
+        if (is_interval_array(left)) return binary(left, right, Op, false);
+        if (is_interval_array(right)) return binary(right, left, Op, true);
+        Py_RETURN_NOTIMPLEMENTED;
+    });
+}
+
+// self op= other: the operand is read (under its own shared borrow) before the
+// exclusive borrow of self is taken, so `a += a` works; nothing is written
+// until the result and its warning are through.
+template <BinaryOp Op>
+PyObject* inplace_slot(PyObject* self, PyObject* other) noexcept {
+    return guarded([&]() -> PyObject* {
+        if (!is_interval_array(self)) Py_RETURN_NOTIMPLEMENTED;
+        std::optional<Array> operand;
+        std::optional<double> number;
+        if (is_interval_array(other)) operand = read_array(other);
+        else if (!(number = try_double(other)))
+            throw type_error("unsupported operand type for in-place operation");
+        ExclusiveBorrow borrow(self);
+        Array& target = borrow.value();
+        Quotient result;
+        if (operand) {
+            check_inplace_target(target, *operand);
+            result = apply_binary(target, *operand, Op);
+        } else {
+            result = apply_with_number(target, *number, Op, false);
+        }
+        report_status(result.flags);
+        // Replacing the handle leaves arrays that shared the old buffer untouched.
+        target = std::move(result.value);
+        Py_INCREF(self);
+        return self;
+    });
+}
+
+PyObject* negative_slot(PyObject* self) noexcept {
+    return guarded([&] { return wrap(negate(read_array(self))); });
+}
+
+PyObject* positive_slot(PyObject* self) noexcept {
+    return guarded([&] { return wrap(read_array(self)); });
+}
+
+int bool_slot(PyObject* self) noexcept {
+    return guarded(
+        [&] {
+            const Array a = read_array(self);
+            if (a.size() != 1)
+                throw value_error(
+                    "The truth value of an array with more than one element is ambiguous. Use a.any() or a.all()");
+            const Interval x = a.read(0);
+            return (x.mid == 0.0 && x.rad == 0.0) ? 0 : 1;
+        },
+        -1);
+}
+
+Py_ssize_t length_slot(PyObject* self) noexcept {
+    return guarded(
+        [&]() -> Py_ssize_t {
+            const Array a = read_array(self);
+            if (a.ndim() == 0) return 0;
+            if (a.shape()[0] > static_cast<std::uint64_t>(PY_SSIZE_T_MAX))
+                throw Error(ErrorKind::Overflow, "array length does not fit in a Py_ssize_t");
+            return static_cast<Py_ssize_t>(a.shape()[0]);
+        },
+        Py_ssize_t{-1});
+}
+
+const Signature kScale{"IntervalArray.scale()", {"scalar"}, 1, false};
+PyObject* scale_method(PyObject* self, PyObject* args, PyObject* kwargs) {
+    Arguments a = parse_arguments(kScale, args, kwargs);
+    const double scalar = convert_argument("scalar", [&] { return to_double(a[0]); });
+    return wrap(multiply_point(read_array(self), scalar));
+}
+
+void* slot_pointer(auto function) { return reinterpret_cast<void*>(function); }
+
+}  // namespace
+
+void add_operator_slots(std::vector<PyType_Slot>& slots) {
+    slots.push_back({Py_nb_add, slot_pointer(binary_slot<BinaryOp::Add>)});
+    slots.push_back({Py_nb_subtract, slot_pointer(binary_slot<BinaryOp::Subtract>)});
+    slots.push_back({Py_nb_multiply, slot_pointer(binary_slot<BinaryOp::Multiply>)});
+    slots.push_back({Py_nb_true_divide, slot_pointer(binary_slot<BinaryOp::Divide>)});
+    slots.push_back({Py_nb_inplace_add, slot_pointer(inplace_slot<BinaryOp::Add>)});
+    slots.push_back({Py_nb_inplace_subtract, slot_pointer(inplace_slot<BinaryOp::Subtract>)});
+    slots.push_back({Py_nb_inplace_multiply, slot_pointer(inplace_slot<BinaryOp::Multiply>)});
+    slots.push_back({Py_nb_inplace_true_divide, slot_pointer(inplace_slot<BinaryOp::Divide>)});
+    slots.push_back({Py_nb_negative, slot_pointer(negative_slot)});
+    slots.push_back({Py_nb_positive, slot_pointer(positive_slot)});
+    slots.push_back({Py_nb_bool, slot_pointer(bool_slot)});
+    slots.push_back({Py_mp_length, slot_pointer(length_slot)});
+}
+
+void add_operator_methods(std::vector<PyMethodDef>& methods) {
+    methods.push_back(method_def<scale_method>(
+        "scale", "scale($self, scalar)\n--\n\nScale the array by an exact scalar (fast path)."));
+}
+
+}  // namespace boundwise::py

@@ -1,0 +1,193 @@
+#include "support/convert.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "boundwise/error.hpp"
+#include "boundwise/text/format.hpp"
+#include "support/errors.hpp"
+#include "interval_array/interval_array.hpp"
+
+namespace boundwise::py {
+
+double to_double(PyObject* object) {
+    const double x = PyFloat_AsDouble(object);
+    if (x == -1.0 && PyErr_Occurred()) throw PythonError{};
+    return x;
+}
+
+std::optional<double> try_double(PyObject* object) {
+    const double x = PyFloat_AsDouble(object);
+    if (x == -1.0 && PyErr_Occurred()) {
+        if (!error_matches(PyExc_TypeError)) throw PythonError{};
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return x;
+}
+
+std::uint64_t to_u64(PyObject* object) {
+    Ref index = check(PyNumber_Index(object));
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
+    return value;
+}
+
+std::int64_t to_i64(PyObject* object) {
+    const long long value = PyLong_AsLongLong(object);
+    if (value == -1 && PyErr_Occurred()) throw PythonError{};
+    return value;
+}
+
+bool to_bool(PyObject* object) { return check_status(PyObject_IsTrue(object)) != 0; }
+
+std::vector<Ref> sequence_items(PyObject* object) {
+    if (PyUnicode_Check(object) || !PySequence_Check(object))
+        throw type_error("'" + type_name(object) + "' object cannot be converted to 'Sequence'");
+    Ref snapshot = check(PySequence_Tuple(object));
+    const Py_ssize_t n = check_size(PyTuple_Size(snapshot.get()));
+    std::vector<Ref> items;
+    items.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PyTuple_GetItem(snapshot.get(), i);
+        if (!item) throw PythonError{};
+        items.push_back(Ref::borrow(item));
+    }
+    return items;
+}
+
+std::vector<double> to_double_list(PyObject* object) {
+    std::vector<double> values;
+    for (const Ref& item : sequence_items(object)) values.push_back(to_double(item.get()));
+    return values;
+}
+
+Shape to_dimension_list(PyObject* object) {
+    Shape dims;
+    for (const Ref& item : sequence_items(object)) dims.push_back(to_u64(item.get()));
+    check_ndim(dims.size());
+    return dims;
+}
+
+namespace {
+
+// Runs convert(); false when it failed as a conversion (the error is cleared),
+// so that the caller can try another reading. Other errors propagate.
+template <class Convert>
+bool converted(Convert&& convert) {
+    try {
+        convert();
+        return true;
+    } catch (const PythonError&) {
+        if (!conversion_failed()) throw;
+        PyErr_Clear();
+    } catch (const Error& e) {
+        if (e.kind != ErrorKind::Type) throw;
+    }
+    return false;
+}
+
+}  // namespace
+
+Shape to_shape(PyObject* shape, const std::vector<PyObject*>& extra) {
+    Shape dims;
+    if (!converted([&] { dims = to_dimension_list(shape); }) && !converted([&] { dims = {to_u64(shape)}; }))
+        throw type_error("shape must be an int or a sequence of ints");
+    for (PyObject* item : extra) dims.push_back(to_u64(item));
+    check_ndim(dims.size());
+    return dims;
+}
+
+std::optional<Interval> try_pair(PyObject* object) {
+    if (!PyTuple_Check(object) || PyTuple_Size(object) != 2) return std::nullopt;
+    Ref pair = Ref::borrow(object);
+    const auto m = try_double(PyTuple_GetItem(object, 0));
+    if (!m) return std::nullopt;
+    const auto r = try_double(PyTuple_GetItem(object, 1));
+    if (!r) return std::nullopt;
+    return Interval{*m, *r};
+}
+
+namespace {
+
+void check_radius(double r) {
+    if (r < 0) throw value_error("radii must be non-negative, got " + format_number(r));
+}
+
+Interval scalar_interval(PyObject* object, double error) {
+    if (auto x = try_double(object)) return {*x, error};
+    if (auto pair = try_pair(object)) {
+        check_radius(pair->rad);
+        return *pair;
+    }
+    throw type_error("cannot convert " + type_name(object) + " to an interval value");
+}
+
+struct Collected {
+    std::vector<double> midpoints;
+    std::vector<double> radii;
+};
+
+bool is_list_or_tuple(PyObject* object) { return PyList_Check(object) || PyTuple_Check(object); }
+
+// Appends the elements of `values` to `out` and returns their shape. `depth`
+// counts the enclosing list levels, so self-referential lists end in an error.
+Shape collect(PyObject* values, double error, std::size_t depth, Collected& out) {
+    if (!is_list_or_tuple(values)) {
+        const Interval x = scalar_interval(values, error);
+        out.midpoints.push_back(x.mid);
+        out.radii.push_back(x.rad);
+        return {1};
+    }
+    check_ndim(depth + 1);
+    const std::vector<Ref> items = sequence_items(values);
+    const std::uint64_t n = items.size();
+    if (n == 0) return {0};
+    PyObject* first = items[0].get();
+    if (PyList_Check(first)) {
+        Shape inner;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            PyObject* item = items[i].get();
+            if (!PyList_Check(item))
+                throw type_error("setting an array element with a sequence: inhomogeneous shape");
+            Shape sub = collect(item, error, depth + 1, out);
+            if (i == 0) inner = std::move(sub);
+            else if (sub != inner) throw type_error("setting an array element with a sequence: inhomogeneous shape");
+        }
+        Shape shape{n};
+        shape.insert(shape.end(), inner.begin(), inner.end());
+        check_ndim(shape.size());
+        return shape;
+    }
+    if (PyTuple_Check(first)) {
+        for (const Ref& item : items) {
+            if (!PyTuple_Check(item.get())) throw type_error("cannot mix (midpoint, radius) tuples with plain numbers");
+            auto pair = try_pair(item.get());
+            if (!pair) throw type_error("tuple elements must be numbers");
+            check_radius(pair->rad);
+            out.midpoints.push_back(pair->mid);
+            out.radii.push_back(pair->rad);
+        }
+        return {n};
+    }
+    for (const Ref& item : items) {
+        const Interval x = scalar_interval(item.get(), error);
+        out.midpoints.push_back(x.mid);
+        out.radii.push_back(x.rad);
+    }
+    return {n};
+}
+
+}  // namespace
+
+Interval to_interval(PyObject* object, double error) { return scalar_interval(object, error); }
+
+Array to_array(PyObject* values, double error) {
+    if (error < 0) throw value_error("error must be non-negative");
+    if (is_interval_array(values)) return read_array(values);
+    Collected out;
+    Shape shape = collect(values, error, 0, out);
+    return Array::from_parts(out.midpoints, out.radii, std::move(shape));
+}
+
+}  // namespace boundwise::py

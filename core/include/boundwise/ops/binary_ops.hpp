@@ -1,0 +1,15 @@
+// The four arithmetic operators with broadcasting or a number on either side.
+#pragma once
+
+#include "boundwise/ops/arithmetic.hpp"
+
+namespace boundwise {
+
+enum class BinaryOp { Add, Subtract, Multiply, Divide };
+
+// a op b with NumPy broadcasting (ValueError for incompatible shapes).
+Quotient apply_binary(const Array& a, const Array& b, BinaryOp op);
+// a op x, or x op a when number_on_left; x is an exact number.
+Quotient apply_with_number(const Array& a, double x, BinaryOp op, bool number_on_left);
+
+}  // namespace boundwise

@@ -1,0 +1,91 @@
+#include "boundwise/interval/endpoints.hpp"
+
+#include <cmath>
+
+#include "boundwise/interval/rounding.hpp"
+
+namespace boundwise {
+
+Endpoints to_endpoints(double m, double r) {
+    if (std::isnan(m) || std::isnan(r)) return {NAN, NAN};
+    if (r >= kInfinity) return {-kInfinity, kInfinity};
+    // m - r and m + r rounded outward by their TwoSum errors; an overflow keeps
+    // the side it cannot reach finite (m = +inf, r = 0 gives [DBL_MAX, +inf]).
+    double lo = m - r;
+    if (is_finite(lo)) {
+        if (sum_error(m, -r, lo) < 0) lo = pred(lo);
+    } else if (lo == kInfinity) {
+        lo = kDoubleMax;
+    }
+    double hi = m + r;
+    if (is_finite(hi)) {
+        if (sum_error(m, r, hi) > 0) hi = succ(hi);
+    } else if (hi == -kInfinity) {
+        hi = -kDoubleMax;
+    }
+    return {lo, hi};
+}
+
+namespace {
+
+// Smallest double >= hi - m (or m - lo): the rounded difference plus its
+// exact TwoSum error, rounded upward. Both differences are finite because the
+// midpoint lies between the ends.
+double distance_up(double hi, double lo) {
+    const double d = hi - lo;
+    return add_up(d, sum_error(hi, -lo, d));
+}
+
+}  // namespace
+
+Interval from_endpoints(double lo, double hi) {
+    const double sum = lo + hi;
+    double m = sum * 0.5;
+    // lo + hi overflows only for ends beyond DBL_MAX / 2 of equal sign; halving
+    // first is exact there, and rounding the sum of the halves stays in [lo, hi].
+    if (!is_finite(sum) && is_finite(lo) && is_finite(hi)) m = lo * 0.5 + hi * 0.5;
+    if (lo == hi) return {m, 0.0};
+    if (!is_finite(lo) || !is_finite(hi) || !is_finite(m)) return {m, kInfinity};
+    // The radius covers both exact distances: m is the rounded centre, so
+    // either side may be the longer one.
+    const double up = distance_up(hi, m);
+    const double down = distance_up(m, lo);
+    return {m, up >= down ? up : down};
+}
+
+namespace {
+
+// minNum / maxNum over the four corners: a NaN corner (0 * inf, inf / inf) is
+// ignored unless all four are NaN.
+Endpoints corner_hull(const double (&lows)[4], const double (&highs)[4]) {
+    double lo = lows[0];
+    double hi = highs[0];
+    for (int i = 1; i < 4; ++i) {
+        lo = std::fmin(lo, lows[i]);
+        hi = std::fmax(hi, highs[i]);
+    }
+    return {lo, hi};
+}
+
+}  // namespace
+
+Endpoints mul_endpoints(Endpoints a, Endpoints b) {
+    const double lows[4] = {mul_down(a.lo, b.lo), mul_down(a.lo, b.hi), mul_down(a.hi, b.lo),
+                            mul_down(a.hi, b.hi)};
+    const double highs[4] = {mul_up(a.lo, b.lo), mul_up(a.lo, b.hi), mul_up(a.hi, b.lo),
+                             mul_up(a.hi, b.hi)};
+    return corner_hull(lows, highs);
+}
+
+// x / y is monotone in x and in y while y keeps one sign, so the extremes lie
+// at the corners; dividing directly (rather than multiplying by an enclosure of
+// 1/b) cannot overflow for a tiny divisor of a tiny dividend.
+Endpoints div_endpoints(Endpoints a, Endpoints b) {
+    const double lows[4] = {div_down(a.lo, b.lo), div_down(a.lo, b.hi), div_down(a.hi, b.lo),
+                            div_down(a.hi, b.hi)};
+    const double highs[4] = {div_up(a.lo, b.lo), div_up(a.lo, b.hi), div_up(a.hi, b.lo),
+                             div_up(a.hi, b.hi)};
+    return corner_hull(lows, highs);
+}
+
+}  // namespace boundwise

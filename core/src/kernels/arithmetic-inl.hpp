@@ -1,0 +1,290 @@
+// The element operations of + - * / and negation and the loops that apply
+// them, written once for every lane type (lanes.hpp). Included by one source
+// file per instruction set; everything here has internal linkage, so each
+// file gets its own copy compiled for its own target.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+#include "boundwise/kernels/arithmetic.hpp"
+#include "boundwise/interval/rounding.hpp"
+#include "lanes.hpp"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace boundwise {
+namespace {
+
+using lanes::both;
+using lanes::splat;
+
+// Sum: m = fl(am + bm); the TwoSum error of m is exact, so
+// r = up(|err| + up(ar + br)) bounds |a + b - m| for every a, b in the
+// operands. A midpoint that overflowed gets radius +inf (its TwoSum error is
+// NaN); a NaN midpoint keeps the NaN radius. The three terms are >= 0, -0 or
+// NaN (stored radii never are negative), so the cheaper non-negative upward
+// sums give the same doubles as add_up.
+struct AddOp {
+    static constexpr bool defers = false;
+    template <class V>
+    [[gnu::always_inline]] void operator()(const V& am, const V& ar, const V& bm, const V& br, V& m, V& r) const {
+        m = am + bm;
+        const V e = lanes::abs(lanes::sum_error(am, bm, m));
+        r = lanes::select<V>(lanes::infinite(m), splat<V>(kInfinity), lanes::add_up_nonneg(e, lanes::add_up_nonneg(ar, br)));
+    }
+};
+
+struct SubtractOp {
+    static constexpr bool defers = false;
+    template <class V>
+    [[gnu::always_inline]] void operator()(const V& am, const V& ar, const V& bm, const V& br, V& m, V& r) const {
+        m = am - bm;
+        const V e = lanes::abs(lanes::sum_error(am, -bm, m));
+        r = lanes::select<V>(lanes::infinite(m), splat<V>(kInfinity), lanes::add_up_nonneg(e, lanes::add_up_nonneg(ar, br)));
+    }
+};
+
+// Product (Rump, "Fast and parallel interval arithmetic", BIT 39, 1999, the
+// midpoint-radius product): for a = am + x, b = bm + y with |x| <= ar,
+// |y| <= br, |ab - m| <= |am bm - m| + |am| br + |bm| ar + ar br, where
+// |am bm - m| is the fma residual (with the underflow term of
+// product_error). A NaN radius (0 * inf) or a non-finite midpoint gives +inf.
+struct MultiplyOp {
+    [[gnu::always_inline]] void operator()(double am, double ar, double bm, double br, double& m,
+                                           double& r) const {
+        m = am * bm;
+        const double e = is_finite(m) ? product_error(am, bm, m) : kInfinity;
+        const double s1 = add_up(mul_up(std::fabs(am), br), mul_up(std::fabs(bm), ar));
+        const double s2 = add_up(e, mul_up(ar, br));
+        r = add_up(s1, s2);
+        if (!is_finite(m) || std::isnan(r)) r = kInfinity;
+    }
+};
+
+// The product above when one operand is an exact number (radius 0): the terms
+// with its radius vanish, and r = up(|exact| * other radius + e) is the same
+// double as the general formula gives.
+template <bool ExactIsB>
+struct MultiplyExactOp {
+    [[gnu::always_inline]] void operator()(double am, double ar, double bm, double br, double& m,
+                                           double& r) const {
+        m = am * bm;
+        const double e = is_finite(m) ? product_error(am, bm, m) : kInfinity;
+        r = ExactIsB ? add_up(mul_up(std::fabs(bm), ar), e) : add_up(mul_up(std::fabs(am), br), e);
+        if (!is_finite(m) || std::isnan(r)) r = kInfinity;
+    }
+};
+
+// Quotient radius for q = fl(am / bm) with 0 outside [bm - br, bm + br]
+// (Rump 1999, midpoint-radius division): for a = am + x, b = bm + y,
+// a/b - q = (am - q bm + x - q y) / b, so
+// |a/b - q| <= (|am - q bm| + ar + |q| br) / (|bm| - br); the residual is the
+// fma remainder (exact for a correctly rounded quotient, Bohlender et al.
+// 1991) with the underflow term of quotient_error.
+[[gnu::always_inline]] inline double quotient_radius(double am, double ar, double bm, double br, double q) {
+    const double e = is_finite(q) ? quotient_error(am, bm, q) : kInfinity;
+    const double num = add_up(add_up(ar, e), mul_up(std::fabs(q), br));
+    double den = diff_down(std::fabs(bm), br);
+    if (den == kInfinity) den = kDoubleMax;
+    const double r = den > 0 ? div_up(num, den) : kInfinity;
+    return std::isnan(r) ? kInfinity : r;
+}
+
+// Four-lane forms of the three operations above (AVX2 + FMA). Each computes
+// the same doubles as its scalar reference, except in lanes where an fma
+// residual may have underflowed or a radius has its sign bit set; it reports
+// those lanes (the sign bit of each lane of the returned mask), and the loop
+// then recomputes the whole group with the reference.
+//
+// Every radius term is a sum or product of magnitudes and radii, so the
+// non-negative forms of lanes.hpp apply. A non-finite midpoint needs no test
+// of its own: its fma residual is +inf or NaN, which makes the radius sum +inf
+// or NaN, and NaN becomes +inf as in the reference.
+struct MultiplyLanes {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& m,
+                                                     V& r) const {
+        using namespace lanes;
+        m = am * bm;
+        const V a = abs(am);
+        const V b = abs(bm);
+        const V e = abs(fused(am, bm, -m));
+        const V s1 = add_up_nonneg(mul_up_nonneg(a, br), mul_up_nonneg(b, ar));
+        const V s2 = add_up_nonneg(e, mul_up_nonneg(ar, br));
+        r = nan_to_infinity(add_up_nonneg(s1, s2));
+        return either<V>(either<V>(either<V>(small_factor(a), small_factor(b)), either<V>(small_factor(ar), small_factor(br))),
+                         sign_set<V>(from_bits<V>(to_bits(ar) | to_bits(br))));
+    }
+    void operator()(double am, double ar, double bm, double br, double& m, double& r) const {
+        MultiplyOp{}(am, ar, bm, br, m, r);
+    }
+};
+
+template <bool ExactIsB>
+struct MultiplyExactLanes {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& m,
+                                                     V& r) const {
+        using namespace lanes;
+        m = am * bm;
+        const V a = abs(am);
+        const V b = abs(bm);
+        const V e = abs(fused(am, bm, -m));
+        const V radius = ExactIsB ? ar : br;
+        r = nan_to_infinity(add_up_nonneg(mul_up_nonneg(ExactIsB ? b : a, radius), e));
+        return either<V>(either<V>(small_factor(a), small_factor(b)),
+                         either<V>(small_factor(radius), sign_set(radius)));
+    }
+    void operator()(double am, double ar, double bm, double br, double& m, double& r) const {
+        MultiplyExactOp<ExactIsB>{}(am, ar, bm, br, m, r);
+    }
+};
+
+// The radius pass reads the midpoint q already stored in `m`. Where the
+// divisor excludes zero (|bm| > br, the test den > 0 of the reference),
+// den = down(|bm| - br) is positive and num >= 0; elsewhere the radius is +inf.
+// The residual of q is exact unless 0 < |am| < kQuotientResidualLimit, that of
+// num / den unless 0 < num < kQuotientResidualLimit.
+struct QuotientRadiusLanes {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& q,
+                                                     V& r) const {
+        using namespace lanes;
+        const V a = abs(am);
+        const V b = abs(bm);
+        const V aq = abs(q);
+        const V e = abs(fused(bm, q, -am));
+        const V num = add_up_nonneg(add_up_nonneg(ar, e), mul_up_nonneg(aq, br));
+        const V den = smaller(diff_down_ordered(b, br), splat<V>(kDoubleMax));
+        r = nan_to_infinity(select<V>(b > br, div_up_pos(num, den), splat<V>(kInfinity)));
+        return either<V>(either<V>(either<V>(below_nonzero(a, kQuotientResidualLimit), below_nonzero(num, kQuotientResidualLimit)),
+                                   either<V>(small_factor(aq), small_factor(br))),
+                         sign_set<V>(from_bits<V>(to_bits(ar) | to_bits(br))));
+    }
+    void operator()(double am, double ar, double bm, double br, double& q, double& r) const {
+        r = quotient_radius(am, ar, bm, br, q);
+    }
+};
+
+// Midpoints of a quotient: plain divisions.
+struct QuotientMidpointOp {
+    static constexpr bool defers = false;
+    template <class V>
+    [[gnu::always_inline]] void operator()(const V& am, const V&, const V& bm, const V&, V& m, V& r) const {
+        m = am / bm;
+        r = m;  // scratch: overwritten by the radius pass
+    }
+};
+
+// The loop over [begin, end): full vectors of V, then single elements with the
+// scalar form of the operation. A single-element operand is read once and
+// repeated. An operation that defers lanes has the group redone by its scalar
+// form. With `InOut`, the output midpoints are also an input (the quotient
+// radius pass).
+template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
+[[gnu::always_inline]] inline void binary_loop(KernelOperand a, KernelOperand b, KernelOutput out,
+                                               std::size_t begin, std::size_t end, Op op) {
+    const double* __restrict am = a.mid;
+    const double* __restrict ar = a.rad;
+    const double* __restrict bm = b.mid;
+    const double* __restrict br = b.rad;
+    double* __restrict om = out.mid;
+    double* __restrict orad = out.rad;
+    constexpr std::size_t width = lanes::Traits<V>::width;
+    const auto scalar = [&](std::size_t j) {
+        double m = InOut ? om[j] : 0.0;
+        double r;
+        op(am[ASingle ? 0 : j], ar[ASingle ? 0 : j], bm[BSingle ? 0 : j], br[BSingle ? 0 : j], m, r);
+        om[j] = m;
+        orad[j] = r;
+    };
+    std::size_t i = begin;
+    if constexpr (width > 1) {
+        const V am0 = splat<V>(am[0]);
+        const V ar0 = splat<V>(ar[0]);
+        const V bm0 = splat<V>(bm[0]);
+        const V br0 = splat<V>(br[0]);
+        for (; i + width <= end; i += width) {
+            V m = InOut ? lanes::load<V>(om + i) : V{};
+            V r;
+            const V x = ASingle ? am0 : lanes::load<V>(am + i);
+            const V xr = ASingle ? ar0 : lanes::load<V>(ar + i);
+            const V y = BSingle ? bm0 : lanes::load<V>(bm + i);
+            const V yr = BSingle ? br0 : lanes::load<V>(br + i);
+            if constexpr (Op::defers) {
+                const auto defer = op(x, xr, y, yr, m, r);
+                if (lanes::any<V>(defer)) [[unlikely]] {
+                    for (std::size_t j = i; j < i + width; ++j) scalar(j);
+                    continue;
+                }
+            } else {
+                op(x, xr, y, yr, m, r);
+            }
+            lanes::store(om + i, m);
+            lanes::store(orad + i, r);
+        }
+    }
+    for (; i < end; ++i) scalar(i);
+}
+
+template <class V, bool InOut = false, class Op>
+[[gnu::always_inline]] inline void binary_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
+                                                  std::size_t begin, std::size_t end, Op op) {
+    if (a.single && b.single) {
+        binary_loop<V, true, true, InOut>(a, b, out, begin, end, op);
+    } else if (a.single) {
+        binary_loop<V, true, false, InOut>(a, b, out, begin, end, op);
+    } else if (b.single) {
+        binary_loop<V, false, true, InOut>(a, b, out, begin, end, op);
+    } else {
+        binary_loop<V, false, false, InOut>(a, b, out, begin, end, op);
+    }
+}
+
+// V = double: the scalar reference (each element calls fma several times);
+// V = V4: the four-lane forms.
+template <class V>
+[[gnu::always_inline]] inline void multiply_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
+                                                    std::size_t begin, std::size_t end) {
+    if (b.single && !a.single && b.rad[0] == 0) {
+        binary_loop<V, false, true>(a, b, out, begin, end, MultiplyExactLanes<true>{});
+    } else if (a.single && !b.single && a.rad[0] == 0) {
+        binary_loop<V, true, false>(a, b, out, begin, end, MultiplyExactLanes<false>{});
+    } else {
+        binary_layouts<V>(a, b, out, begin, end, MultiplyLanes{});
+    }
+}
+
+// Midpoint pass over the chunk (two or four lanes), then the radius pass.
+template <class VMid, class VRad>
+[[gnu::always_inline]] inline void divide_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
+                                                  std::size_t begin, std::size_t end) {
+    binary_layouts<VMid>(a, b, out, begin, end, QuotientMidpointOp{});
+    binary_layouts<VRad, true>(a, b, out, begin, end, QuotientRadiusLanes{});
+}
+
+// Sign bits flipped, two vectors per step; radii copied as a block.
+template <class V>
+[[gnu::always_inline]] inline void negate_loop(const double* __restrict mid, const double* __restrict rad,
+                                               KernelOutput out, std::size_t n) {
+    constexpr std::size_t width = lanes::Traits<V>::width;
+    double* __restrict om = out.mid;
+    std::size_t i = 0;
+    for (; i + 2 * width <= n; i += 2 * width) {
+        lanes::store(om + i, -lanes::load<V>(mid + i));
+        lanes::store(om + i + width, -lanes::load<V>(mid + i + width));
+    }
+    for (; i < n; ++i) om[i] = -mid[i];
+    if (n) std::memcpy(out.rad, rad, n * sizeof(double));
+}
+
+}  // namespace
+}  // namespace boundwise
+
+#pragma GCC diagnostic pop

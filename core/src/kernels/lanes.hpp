@@ -1,0 +1,322 @@
+// Lane types for the element kernels: one double, or a vector of 2 or 4
+// doubles (GCC vector extensions). The same element code is instantiated for
+// every lane type, so the vector loops compute exactly what the scalar
+// reference computes: the same IEEE operations in the same order, with the
+// branches of the directed-rounding step replaced by compare masks and blends.
+//
+// Everything here is force-inlined into the kernels of one instruction-set
+// file (which sets the compilation target); no function with a vector
+// parameter is ever called out of line.
+#pragma once
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include <immintrin.h>
+
+#include "boundwise/interval/rounding.hpp"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace boundwise {
+namespace {  // internal linkage: each instruction-set file compiles its own copy
+namespace lanes {
+
+typedef double V2 __attribute__((vector_size(16)));
+typedef std::int64_t M2 __attribute__((vector_size(16)));
+typedef double V4 __attribute__((vector_size(32)));
+typedef std::int64_t M4 __attribute__((vector_size(32)));
+
+template <class V>
+struct Traits;
+
+template <>
+struct Traits<double> {
+    using Mask = bool;
+    using Bits = std::uint64_t;
+    static constexpr std::size_t width = 1;
+};
+template <>
+struct Traits<V2> {
+    using Mask = M2;
+    using Bits = M2;
+    static constexpr std::size_t width = 2;
+};
+template <>
+struct Traits<V4> {
+    using Mask = M4;
+    using Bits = M4;
+    static constexpr std::size_t width = 4;
+};
+
+template <class V>
+using Mask = typename Traits<V>::Mask;
+template <class V>
+using Bits = typename Traits<V>::Bits;
+
+template <class V>
+[[gnu::always_inline]] inline V load(const double* p) {
+    V v;
+    std::memcpy(&v, p, sizeof(V));
+    return v;
+}
+
+template <class V>
+[[gnu::always_inline]] inline void store(double* p, const V& v) {
+    std::memcpy(p, &v, sizeof(V));
+}
+
+template <class V>
+[[gnu::always_inline]] inline V splat(double x) {
+    if constexpr (Traits<V>::width == 1) {
+        return x;
+    } else if constexpr (Traits<V>::width == 2) {
+        return V{x, x};
+    } else {
+        return V{x, x, x, x};
+    }
+}
+
+template <class V>
+[[gnu::always_inline]] inline Bits<V> to_bits(const V& v) {
+    if constexpr (Traits<V>::width == 1) {
+        return std::bit_cast<std::uint64_t>(v);
+    } else {
+        return (Bits<V>)v;
+    }
+}
+
+template <class V>
+[[gnu::always_inline]] inline V from_bits(const Bits<V>& b) {
+    if constexpr (Traits<V>::width == 1) {
+        return std::bit_cast<double>(b);
+    } else {
+        return (V)b;
+    }
+}
+
+template <class V>
+[[gnu::always_inline]] inline V select(const Mask<V>& m, const V& yes, const V& no) {
+    return m ? yes : no;
+}
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> both(const Mask<V>& a, const Mask<V>& b) {
+    if constexpr (Traits<V>::width == 1) {
+        return a && b;
+    } else {
+        return a & b;
+    }
+}
+
+// Sign bit cleared, NaN included (as fabs).
+template <class V>
+[[gnu::always_inline]] inline V abs(const V& v) {
+    if constexpr (Traits<V>::width == 1) {
+        return std::fabs(v);
+    } else {
+        return from_bits<V>(to_bits(v) & static_cast<std::int64_t>(0x7FFFFFFFFFFFFFFFLL));
+    }
+}
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> finite(const V& v) {
+    return abs(v) <= splat<V>(kDoubleMax);
+}
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> infinite(const V& v) {
+    return abs(v) == splat<V>(kInfinity);
+}
+
+// succ for finite x: +-0 gives eta, otherwise one step of the bit pattern
+// away from or towards zero.
+template <class V>
+[[gnu::always_inline]] inline V succ_finite(const V& x) {
+    const Bits<V> bits = to_bits(x);
+    const V stepped = select<V>(x > splat<V>(0.0), from_bits<V>(bits + 1), from_bits<V>(bits - 1));
+    return select<V>(x == splat<V>(0.0), splat<V>(kMinSubnormal), stepped);
+}
+
+template <class V>
+[[gnu::always_inline]] inline V sum_error(const V& x, const V& y, const V& s) {
+    const V b = s - x;
+    return (x - (s - b)) + (y - b);
+}
+
+// add_up of rounding.hpp, lane by lane.
+template <class V>
+[[gnu::always_inline]] inline V add_up(const V& x, const V& y) {
+    const V s = x + y;
+    return select<V>(both<V>(finite(s), sum_error(x, y, s) > splat<V>(0.0)), succ_finite(s), s);
+}
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> either(const Mask<V>& a, const Mask<V>& b) {
+    if constexpr (Traits<V>::width == 1) {
+        return a || b;
+    } else {
+        return a | b;
+    }
+}
+
+// a * b + c with one rounding. The four-lane form needs an fma target at the
+// point where it is inlined.
+template <class V>
+[[gnu::always_inline]] inline V fused(const V& a, const V& b, const V& c) {
+    if constexpr (Traits<V>::width == 1) {
+        return std::fma(a, b, c);
+    } else {
+        static_assert(Traits<V>::width == 4, "fused is provided for one and four lanes");
+        return _mm256_fmadd_pd(a, b, c);
+    }
+}
+
+// Whether some lane of m is set; only the sign bit of each lane is read.
+template <class V>
+[[gnu::always_inline]] inline bool any(const Mask<V>& m) {
+    if constexpr (Traits<V>::width == 1) {
+        return m;
+    } else {
+        static_assert(Traits<V>::width == 4, "any is provided for one and four lanes");
+        return _mm256_movemask_pd((V)m) != 0;
+    }
+}
+
+// Forms of the primitives above for operands known to be non-negative (sign
+// bit clear), such as radii and magnitudes, in lanes that are not deferred
+// (see small_factor). The sum and product of two such operands is +0, a
+// positive double, +inf or NaN; it rounds up by adding 1 to its bit pattern
+// exactly when the rounding error is positive, and an infinite or NaN result
+// never compares as having a positive error. This gives the same double as the
+// general form, with one compare instead of the sign, zero and -inf cases.
+
+// x with its bit pattern raised by one where `m` holds (x >= +0 there).
+template <class V>
+[[gnu::always_inline]] inline V step_up_if(const Mask<V>& m, const V& x) {
+    if constexpr (Traits<V>::width == 1) {
+        return from_bits<V>(to_bits(x) + static_cast<std::uint64_t>(m));
+    } else {
+        return from_bits<V>(to_bits(x) - m);  // a true lane is -1
+    }
+}
+
+// x with its bit pattern lowered by one where `m` holds (x > 0 there).
+template <class V>
+[[gnu::always_inline]] inline V step_down_if(const Mask<V>& m, const V& x) {
+    if constexpr (Traits<V>::width == 1) {
+        return from_bits<V>(to_bits(x) - static_cast<std::uint64_t>(m));
+    } else {
+        return from_bits<V>(to_bits(x) + m);
+    }
+}
+
+// The larger and the smaller of x and y, as MAXPD and MINPD: y when either is NaN.
+template <class V>
+[[gnu::always_inline]] inline V larger(const V& x, const V& y) {
+    if constexpr (Traits<V>::width == 4) {
+        return _mm256_max_pd(x, y);
+    } else {
+        return select<V>(x > y, x, y);
+    }
+}
+template <class V>
+[[gnu::always_inline]] inline V smaller(const V& x, const V& y) {
+    if constexpr (Traits<V>::width == 4) {
+        return _mm256_min_pd(x, y);
+    } else {
+        return select<V>(x < y, x, y);
+    }
+}
+
+// NaN replaced by +inf, everything else kept.
+template <class V>
+[[gnu::always_inline]] inline V nan_to_infinity(const V& x) {
+    return smaller<V>(x, splat<V>(kInfinity));
+}
+
+// add_up for x, y >= 0. With h = max(x, y) >= l = min(x, y) >= 0, s - h is
+// exact and l - (s - h) is the exact error of s (Dekker's Fast2Sum), so the
+// error is positive exactly when l > s - h. An infinite s gives s - h = +inf
+// or NaN and a NaN operand makes the compare false.
+template <class V>
+[[gnu::always_inline]] inline V add_up_nonneg(const V& x, const V& y) {
+    const V s = x + y;
+    return step_up_if<V>(smaller(x, y) > s - larger(x, y), s);
+}
+
+// add_down(x, -y) for x >= y >= 0: s - x is exact and (x - s) - y is the exact
+// error of s = fl(x - y) (Fast2Sum), negative exactly when x - s < y.
+template <class V>
+[[gnu::always_inline]] inline V diff_down_ordered(const V& x, const V& y) {
+    const V s = x - y;
+    return step_down_if<V>(x - s < y, s);
+}
+
+// mul_up for x, y >= 0 in lanes where neither factor is small_factor: the
+// residual is exact and positive exactly when p is below x*y (then p < +inf);
+// an infinite p gives a residual of -inf or NaN.
+template <class V>
+[[gnu::always_inline]] inline V mul_up_nonneg(const V& x, const V& y) {
+    const V p = x * y;
+    return step_up_if<V>(fused(x, y, -p) > splat<V>(0.0), p);
+}
+
+// div_up for n >= 0 and d > 0 in lanes where neither n nor the quotient is
+// small: q = fl(n/d) lies below n/d exactly when the exact residual d*q - n
+// is negative (then q is finite and >= +0).
+template <class V>
+[[gnu::always_inline]] inline V div_up_pos(const V& n, const V& d) {
+    const V q = n / d;
+    return step_up_if<V>(fused(d, q, -n) < splat<V>(0.0), q);
+}
+
+// Lanes with 0 < x < `limit` (a positive double) for x with its sign bit
+// clear: the unsigned compare bits(x) - 1 < bits(limit) - 1, in which +0 wraps
+// to the largest value (a set sign bit is not flagged either, see sign_set).
+// Done as a signed compare after adding 2^63 - 1 to both sides in unsigned
+// lanes (where the wrap is defined): AVX2 has only the signed compare.
+template <class V>
+[[gnu::always_inline]] inline Mask<V> below_nonzero(const V& x, double limit) {
+    constexpr std::uint64_t kBias = 0x7FFFFFFFFFFFFFFFULL;
+    if constexpr (Traits<V>::width == 1) {
+        return to_bits(x) - 1 < std::bit_cast<std::uint64_t>(limit) - 1;
+    } else {
+        typedef std::uint64_t U __attribute__((vector_size(sizeof(V))));
+        const std::int64_t bound = static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(limit) + kBias);
+        const U biased = (U)to_bits(x) + (U)to_bits(splat<V>(std::bit_cast<double>(kBias)));
+        return (Bits<V>)biased < to_bits(splat<V>(std::bit_cast<double>(bound)));
+    }
+}
+
+// Factors from which a product of non-zero factors may fall below
+// kProductResidualLimit: if x, y != 0 and x*y < 2^-967 then min(x, y) < 2^-483.5,
+// so lanes where no factor lies in (0, 2^-483) have every such product's fma
+// residual exact (and the scalar reference takes its plain path for them).
+inline constexpr double kSmallFactor = 0x1p-483;
+static_assert(kSmallFactor * kSmallFactor >= 2 * kProductResidualLimit);
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> small_factor(const V& x) {
+    return below_nonzero(x, kSmallFactor);
+}
+
+// The sign bits of x as a mask that `any` reads (only the sign bit of a lane
+// counts): lanes whose operand is not known to be non-negative.
+template <class V>
+[[gnu::always_inline]] inline Mask<V> sign_set(const V& x) {
+    if constexpr (Traits<V>::width == 1) {
+        return std::signbit(x);
+    } else {
+        return to_bits(x);
+    }
+}
+
+}  // namespace lanes
+}  // namespace
+}  // namespace boundwise
+
+#pragma GCC diagnostic pop

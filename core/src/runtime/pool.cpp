@@ -1,0 +1,200 @@
+#include "boundwise/runtime/pool.hpp"
+
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace boundwise {
+
+namespace {
+
+// One submitted job. It lives on the submitter's stack; workers reach it only
+// through the pool's queue and announce themselves in `active` (under the
+// pool mutex), so the submitter returns only once no worker holds it.
+struct Job {
+    TaskRef task;
+    std::size_t n_tasks;
+    std::atomic<std::size_t> next{0};
+    std::size_t active = 0;  // workers inside this job; guarded by the pool mutex
+    Job* later = nullptr;    // queue link; guarded by the pool mutex
+
+    Job(TaskRef t, std::size_t n) : task(t), n_tasks(n) {}
+
+    // Claims and runs tasks until none is left.
+    void work() {
+        for (std::size_t i = next.fetch_add(1, std::memory_order_relaxed); i < n_tasks;
+             i = next.fetch_add(1, std::memory_order_relaxed))
+            task(i);
+    }
+    bool exhausted() const { return next.load(std::memory_order_relaxed) >= n_tasks; }
+};
+
+class Pool {
+public:
+    explicit Pool(std::size_t threads) : threads_(threads) {}
+
+    // Starts threads_ - 1 workers (the submitter is the last thread of every
+    // job) with all signals blocked, so signals reach the interpreter's threads.
+    void start() {
+        sigset_t all;
+        sigset_t previous;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous);
+        std::size_t started = 1;
+        for (; started < threads_; ++started) {
+            try {
+                std::thread([this] { worker_loop(); }).detach();
+            } catch (...) {
+                break;
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        threads_ = started;
+    }
+
+    std::size_t threads() const { return threads_; }
+
+    void run(std::size_t n_tasks, TaskRef task) {
+        Job job(task, n_tasks);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (tail_) tail_->later = &job; else head_ = &job;
+            tail_ = &job;
+        }
+        work_ready_.notify_all();
+        job.work();
+        std::unique_lock<std::mutex> lock(mutex_);
+        unlink(&job);
+        job_done_.wait(lock, [&] { return job.active == 0; });
+        // The workers' writes happen before their `active` decrement under the
+        // mutex, which this thread has now acquired.
+    }
+
+private:
+    void unlink(Job* job) {
+        Job* prev = nullptr;
+        for (Job* j = head_; j; prev = j, j = j->later) {
+            if (j != job) continue;
+            (prev ? prev->later : head_) = j->later;
+            if (tail_ == j) tail_ = prev;
+            j->later = nullptr;
+            return;
+        }
+    }
+
+    [[noreturn]] void worker_loop() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            while (head_ && head_->exhausted()) unlink(head_);
+            if (!head_) {
+                work_ready_.wait(lock);
+                continue;
+            }
+            Job* job = head_;
+            ++job->active;
+            lock.unlock();
+            job->work();
+            lock.lock();
+            if (--job->active == 0) job_done_.notify_all();
+        }
+    }
+
+    std::size_t threads_;
+    std::mutex mutex_;
+    std::condition_variable work_ready_;
+    std::condition_variable job_done_;
+    Job* head_ = nullptr;
+    Job* tail_ = nullptr;
+};
+
+// A positive decimal integer (an optional leading '+' as Rust's parser
+// accepts), or 0 for anything else.
+std::size_t positive_integer(const char* text) {
+    if (!text) return 0;
+    if (*text == '+') ++text;
+    if (!*text) return 0;
+    std::size_t value = 0;
+    for (; *text; ++text) {
+        if (*text < '0' || *text > '9') return 0;
+        const std::size_t digit = static_cast<std::size_t>(*text - '0');
+        if (value > (static_cast<std::size_t>(-1) - digit) / 10) return 0;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::size_t available_processors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0) return static_cast<std::size_t>(count);
+    }
+    const unsigned hw = std::thread::hardware_concurrency();
+    return hw ? hw : 1;
+}
+
+std::size_t configured_threads() {
+    if (std::size_t n = positive_integer(std::getenv("RAYON_NUM_THREADS"))) return n;
+    if (std::size_t n = positive_integer(std::getenv("RAYON_RS_NUM_CPUS"))) return n;
+    return available_processors();
+}
+
+// The pool is leaked on purpose: destroying it from a static destructor would
+// race with workers still parked on its condition variable at process exit.
+std::atomic<Pool*> g_pool{nullptr};
+std::mutex g_create_mutex;
+
+// fork() copies only the calling thread: the child must not use the parent's
+// pool (its workers are gone and its mutex may be held). The creation mutex is
+// held across fork so that the child never inherits it locked.
+void before_fork() { g_create_mutex.lock(); }
+void after_fork_parent() { g_create_mutex.unlock(); }
+void after_fork_child() {
+    g_pool.store(nullptr, std::memory_order_relaxed);
+    g_create_mutex.unlock();
+}
+
+Pool& pool() {
+    Pool* p = g_pool.load(std::memory_order_acquire);
+    if (p) return *p;
+    std::lock_guard<std::mutex> lock(g_create_mutex);
+    p = g_pool.load(std::memory_order_acquire);
+    if (p) return *p;
+    static const bool registered = [] {
+        pthread_atfork(before_fork, after_fork_parent, after_fork_child);
+        return true;
+    }();
+    (void)registered;
+    p = new Pool(configured_threads());
+    p->start();
+    g_pool.store(p, std::memory_order_release);
+    return *p;
+}
+
+}  // namespace
+
+std::size_t num_threads() { return pool().threads(); }
+
+void run_tasks(std::size_t n_tasks, TaskRef task) {
+    if (n_tasks == 0) return;
+    if (n_tasks == 1) {
+        task(0);
+        return;
+    }
+    Pool& p = pool();
+    if (p.threads() == 1) {
+        for (std::size_t i = 0; i < n_tasks; ++i) task(i);
+        return;
+    }
+    p.run(n_tasks, task);
+}
+
+}  // namespace boundwise
