@@ -22,8 +22,9 @@ import pytest
 import boundwise as bw
 from conftest import DIVIDE_WARNING, INF, bits, encloses, exact_ends, exact_range, is_wide, snapshot
 
-THRESHOLD = 32768
-CHUNK = 8192
+_CONSTANTS = bw._boundwise._parallel_constants()
+THRESHOLD = _CONSTANTS["threshold"]
+CHUNK = _CONSTANTS["arithmetic_chunk"]
 SIZES = [THRESHOLD - 1, THRESHOLD, 40000, 12 * CHUNK + 1, 250001]
 TIMEOUT = 120
 OPS = {"+": operator.add, "-": operator.sub, "*": operator.mul, "/": operator.truediv}
