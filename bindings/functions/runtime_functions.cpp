@@ -1,5 +1,6 @@
 // Module functions about the runtime: the worker pool and the BLAS check.
 #include "boundwise/runtime/blas.hpp"
+#include "boundwise/kernels/chunking.hpp"
 #include "boundwise/runtime/pool.hpp"
 #include "support/methods.hpp"
 #include "functions/module_functions.hpp"

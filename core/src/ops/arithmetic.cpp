@@ -6,6 +6,7 @@
 #include "boundwise/interval/endpoints.hpp"
 #include "boundwise/error.hpp"
 #include "boundwise/kernels/arithmetic.hpp"
+#include "boundwise/kernels/chunking.hpp"
 #include "boundwise/runtime/pool.hpp"
 #include "boundwise/interval/rounding.hpp"
 

@@ -25,12 +25,6 @@
 
 namespace boundwise {
 
-// Element-wise families: below the threshold the work runs on the calling
-// thread; from it on in chunks of the given size.
-inline constexpr std::size_t kParallelThreshold = 32768;
-inline constexpr std::size_t kArithmeticChunk = 8192;
-inline constexpr std::size_t kUnaryChunk = 4096;
-
 // Threads that work on one job: the workers plus the submitting thread.
 std::size_t num_threads();
 

@@ -1,0 +1,14 @@
+// How element-wise work is split: below the threshold it runs on the calling
+// thread; from it on in chunks of the given size on the pool. Fixed sizes make
+// the split, and so every result, independent of the number of threads.
+#pragma once
+
+#include <cstddef>
+
+namespace boundwise {
+
+inline constexpr std::size_t kParallelThreshold = 32768;
+inline constexpr std::size_t kArithmeticChunk = 8192;
+inline constexpr std::size_t kUnaryChunk = 4096;
+
+}  // namespace boundwise
