@@ -15,12 +15,11 @@ constexpr std::uint64_t kReleaseLockFrom = 4096;
 template <class Function>
 PyObject* apply(PyObject* self, Function function) {
     const Array a = read_array(self);
-    Result<Array> result;
-    {
+    Result<Array> result = [&]() -> Result<Array> {
         std::optional<ReleasedLock> unlocked;
         if (a.size() >= kReleaseLockFrom) unlocked.emplace();
-        result = function(a);
-    }
+        return function(a);
+    }();
     report_status(result.flags);
     return wrap(std::move(result.value));
 }
