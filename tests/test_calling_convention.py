@@ -1,6 +1,8 @@
-"""Every function, method and constructor parses its arguments as its text
-signature reads: the parser and __text_signature__ come from one declaration,
-and this checks the two against each other for each entry, present and future."""
+"""The calling convention shared by every entry. Each function, method and
+constructor parses its arguments as its text signature reads (the parser and
+__text_signature__ come from one declaration; this checks the two against each
+other for every entry, present and future), and the shared element-wise entry
+gives the same results and errors whether or not it lets go of the interpreter lock."""
 
 import inspect
 
@@ -50,3 +52,23 @@ def test_parsing_follows_the_text_signature(call, display):
     if required:
         noun = "argument" if len(required) == 1 else "arguments"
         raises(TypeError, f"{display} missing {len(required)} required positional {noun}: {_quoted(required)}", call)
+
+
+# Small arrays keep the interpreter lock; these sizes are far above the size from
+# which the element-wise entry releases it.
+@pytest.mark.parametrize("rows, cols", [(3, 5), (100, 120)])
+def test_element_wise_entry_small_and_large(rows, cols):
+    a = bw.from_raw_parts([float(i) for i in range(rows * cols)], [0.5] * (rows * cols), [rows, cols])
+    expected = [float(i * cols + j) for j in range(cols) for i in range(rows)]
+    t = a.transpose()
+    assert (t.shape, t.values(), t.radii()) == ((cols, rows), expected, [0.5] * (rows * cols))
+    for same in (a.copy(), a.flatten(), a.ravel()):
+        assert (same.values(), same.radii()) == (a.values(), a.radii())
+    assert a.flatten().shape == a.ravel().shape == (rows * cols,)
+
+
+@pytest.mark.parametrize("shape", [(2, 2, 2), (32, 32, 32)])
+def test_element_wise_entry_raises_after_taking_the_lock_back(shape):
+    a = bw.zeros(shape)
+    raises(ValueError, ".transpose only supports 1D and 2D arrays, got 3D", a.transpose)
+    assert a.shape == shape

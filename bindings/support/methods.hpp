@@ -1,35 +1,36 @@
-// Functions, methods and properties declared once, as rows of constexpr tables.
+// Functions, methods and properties, each declared once as a row of a constexpr
+// table. From a row come the doc with its text signature ("name(params)\n--\n\n"
+// + body, "$self, " in front for a method; CPython derives __text_signature__
+// and inspect.signature from it), the argument parsing and its messages. Entries
+// use METH_FASTCALL | METH_KEYWORDS and parse onto the stack.
 //
-// A row gives the name, the parameters as they read between the parentheses of
-// the text signature, the implementation and the doc body. The doc with its text
-// signature ("name(params)\n--\n\n" + body, "$self, " in front for a method),
-// the argument parsing and its messages all come from that row. Entries use
-// METH_FASTCALL | METH_KEYWORDS and parse onto the stack.
-//
-// To add a module function, write
+// A module function: an implementation
 //     PyObject* linspace_function(PyObject* module, const Arguments& a);
 // and a row in a function_table:
 //     {"linspace", "start, stop, num=50, endpoint=True", linspace_function, "Evenly spaced exact points."},
-// a[i] is the i-th parameter (NULL when absent), a.extra() holds the
-// positionals a trailing "*extra" collects. Defaults are text for the
-// signature; the body applies them, e.g. a.convert_or(2, std::uint64_t{50}, to_u64).
-// Each table is registered once, where the module lists its functions in order:
-// add_entries<kTable>(functions).
+// a[i] is the i-th parameter (NULL when absent) and a.extra() the positionals a
+// trailing "*extra" collects. Defaults are text for the signature; the body
+// applies them: a.convert_or(2, std::uint64_t{50}, to_u64). Conversions through
+// a.convert(i, ...) name the parameter in their TypeError. The module registers
+// each table once, in its order: add_entries<kTable>(functions).
 //
-// To add a method, do the same with `self` the instance, in a
-// method_table("IntervalArray", {...}) registered by the class's create_type.
+// A method: the same with `self` the instance, in a method_table("IntervalArray",
+// {...}) that the class's create_type registers.
 //
-// To add an element-wise method, add one row {"exp", exp, "doc"} to a method
-// table, where exp is a core function Array(const Array&) or
-// Result<Array>(const Array&). The shared entry takes no arguments, reads self,
-// runs the function (without the interpreter lock on large arrays), reports its
-// status flags and wraps the result.
+// An element-wise method: one row {"exp", exp, "doc"} in a method table, with exp
+// a core function Array(const Array&) or Result<Array>(const Array&). The shared
+// entry refuses arguments, reads self, runs the function (without the
+// interpreter lock on large arrays), reports the status flags and wraps.
 //
-// To add a property of IntervalArray, add {"shape", get_shape, "doc"} to a
-// property_table, where get_shape is PyObject*(const Array&) returning a new reference.
+// A property of IntervalArray: {"shape", get_shape, "doc"} in a property_table,
+// with get_shape PyObject*(const Array&) returning a new reference;
+// add_properties<kTable>(getsets).
 //
-// A function that takes no arguments at all (METH_NOARGS, "takes no arguments (1
-// given)") is a row {"num_threads", body, "doc"} with body PyObject*().
+// A function without any arguments in the METH_NOARGS sense ("takes no arguments
+// (1 given)"): {"num_threads", body, "doc"} with body PyObject*().
+//
+// A class: a ClassDeclaration (name, parameters of __new__, body, doc) and
+// create_class<kClass>(...) with its slot, method and property tables.
 #pragma once
 
 #include <array>
@@ -125,7 +126,7 @@ struct FixedText {
     constexpr const char* c_str() const { return chars.data(); }
 };
 
-// The doc whose first lines CPython reads as __text_signature__.
+// The doc whose first line CPython reads as the text signature.
 consteval std::array<std::string_view, 6> doc_pieces(std::string_view name, bool method, std::string_view parameters,
                                                      std::string_view body) {
     const std::string_view self = !method ? "" : parameters.empty() ? "$self" : "$self, ";
@@ -148,6 +149,10 @@ consteval FixedText<Size> pieces_text(const std::array<std::string_view, N>& pie
     return text;
 }
 
+// Pieces joined into static text, the pieces being constexpr (Pieces names them).
+template <const auto& Pieces>
+inline constexpr auto kJoined = pieces_text<pieces_size(Pieces)>(Pieces);
+
 // Runs an element-wise core function on self: the shared entry of element-wise methods.
 PyObject* apply_to_self(PyObject* self, ArrayFunction function);
 PyObject* apply_to_self(PyObject* self, ArrayFunctionWithStatus function);
@@ -158,7 +163,8 @@ struct Entry {
     static constexpr const Declaration& row = T.rows[I];
     static constexpr CallSite site{T.owner, row.name, read_parameters(row.parameters)};
     static constexpr auto pieces = doc_pieces(row.name, !T.owner.empty(), row.parameters, row.doc);
-    static constexpr auto doc = pieces_text<pieces_size(pieces)>(pieces);
+    static constexpr const auto& doc = kJoined<pieces>;
+    static_assert(!T.owner.empty() || row.body || row.no_arguments, "element-wise rows belong to method tables");
 
     static PyObject* call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
         return guarded([&]() -> PyObject* {
@@ -214,9 +220,9 @@ template <const ClassDeclaration& C>
 struct ClassEntry {
     static constexpr CallSite site{C.name, "__new__", read_parameters(C.parameters)};
     static constexpr auto pieces = doc_pieces(C.name, false, C.parameters, C.doc);
-    static constexpr auto doc = pieces_text<pieces_size(pieces)>(pieces);
-    static constexpr auto qualified = pieces_text<pieces_size(std::array<std::string_view, 3>{kModuleName, ".", C.name})>(
-        std::array<std::string_view, 3>{kModuleName, ".", C.name});
+    static constexpr const auto& doc = kJoined<pieces>;
+    static constexpr std::array<std::string_view, 3> name_pieces{kModuleName, ".", C.name};
+    static constexpr const auto& qualified = kJoined<name_pieces>;
 
     static PyObject* new_instance(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
         return guarded([&] { return C.body(type, parse_arguments(site, args, kwargs)); });
