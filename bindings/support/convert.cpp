@@ -76,7 +76,10 @@ Shape to_dimension_list(PyObject* object) {
 }
 
 Shape to_shape(PyObject* shape, std::span<PyObject* const> extra) {
-    std::optional<Shape> dims = attempt(Recoverable::ConversionErrors, [&] { return to_dimension_list(shape); });
+    // sequence_items refuses a str or a non-sequence; no need to throw and catch for it.
+    const bool sequence = !PyUnicode_Check(shape) && PySequence_Check(shape);
+    std::optional<Shape> dims;
+    if (sequence) dims = attempt(Recoverable::ConversionErrors, [&] { return to_dimension_list(shape); });
     if (!dims) dims = attempt(Recoverable::ConversionErrors, [&] { return Shape{to_u64(shape)}; });
     if (!dims) throw type_error("shape must be an int or a sequence of ints");
     for (PyObject* item : extra) dims->push_back(to_u64(item));
