@@ -34,8 +34,10 @@ const std::vector<PyMethodDef>& function_table() {
     static const std::vector<PyMethodDef> table = [] {
         std::vector<PyMethodDef> functions;
         add_constructor_functions(functions);
+        add_joining_functions(functions);
         add_raw_parts_function(functions);
         add_runtime_functions(functions);
+        add_random_functions(functions);
         add_private_functions(functions);
         return functions;
     }();

@@ -41,11 +41,6 @@ BoolMask to_mask(PyObject* values) {
     return BoolMask(std::move(bytes));
 }
 
-BoolMask read_mask(PyObject* self) {
-    if (as_mask(self)->borrows < 0) throw Error(ErrorKind::Runtime, "Already mutably borrowed");
-    return as_mask(self)->mask;
-}
-
 Ref mask_list(const BoolMask& mask) {
     Ref list = check(PyList_New(static_cast<Py_ssize_t>(mask.size())));
     for (std::size_t i = 0; i < mask.size(); ++i)
@@ -124,6 +119,13 @@ PyTypeObject* bool_array_type() {
     static PyTypeObject* type = nullptr;  // created once under the interpreter lock
     if (!type) type = create_type();
     return type;
+}
+
+bool is_bool_array(PyObject* object) { return PyObject_TypeCheck(object, bool_array_type()) != 0; }
+
+BoolMask read_mask(PyObject* self) {
+    if (as_mask(self)->borrows < 0) throw Error(ErrorKind::Runtime, "Already mutably borrowed");
+    return as_mask(self)->mask;
 }
 
 PyObject* wrap_mask(BoolMask mask) { return allocate(bool_array_type(), std::move(mask)); }
