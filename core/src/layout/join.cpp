@@ -7,11 +7,16 @@
 #include <string>
 
 #include "boundwise/error.hpp"
+#include "boundwise/kernels/chunking.hpp"
 #include "boundwise/layout/broadcast.hpp"
+#include "boundwise/runtime/pool.hpp"
 
 namespace boundwise {
 
 namespace {
+
+// Elements per parallel copy task: 1 MiB of midpoints and radii.
+constexpr std::size_t kCopyChunk = 65536;
 
 // A row-major array seen around one axis: `outer` blocks (the product of the
 // dimensions before the axis), each `length` rows of `inner` elements (the
@@ -56,8 +61,8 @@ Shape joined_shape(std::span<const Array> arrays, std::uint64_t axis) {
         }
         // Four arrays of 2^62 rows of nothing must not wrap around to zero rows.
         if (__builtin_add_overflow(total, a.shape()[axis], &total))
-            throw value_error("array is too big: the sizes along axis " + std::to_string(axis) + " add up to more than " +
-                              std::to_string(std::numeric_limits<std::uint64_t>::max()));
+            throw value_error("array is too big: the sizes along axis " + std::to_string(axis) +
+                              " add up to more than " + std::to_string(std::numeric_limits<std::uint64_t>::max()));
     }
     Shape shape = first;
     shape[axis] = total;
@@ -65,20 +70,37 @@ Shape joined_shape(std::span<const Array> arrays, std::uint64_t axis) {
 }
 
 // The joining shared by concatenate, stack and hstack, on a non-empty list.
+// Each outer index of the result holds one block of every array in list
+// order; the result is copied in ranges of its flat index, on the pool for
+// large results, each range finding its first block by a binary search.
 Array join(std::span<const Array> arrays, std::uint64_t axis) {
     Array out = Array::uninitialized(joined_shape(arrays, axis));
     if (out.size() == 0) return out;  // the outer count of an empty result may be astronomical
-    const AxisView result = view_around(out.shape(), axis);
-    std::uint64_t at = 0;
-    for (std::uint64_t o = 0; o < result.outer; ++o) {
-        for (const Array& a : arrays) {
-            const std::uint64_t block = a.shape()[axis] * result.inner;
-            if (block == 0) continue;
-            copy_elements(a, o * block, out, at, block);
-            at += block;
+    const std::uint64_t inner = view_around(out.shape(), axis).inner;
+    std::vector<std::uint64_t> starts{0};  // where each array's block begins within one outer row
+    for (const Array& a : arrays) starts.push_back(starts.back() + a.shape()[axis] * inner);
+    const std::uint64_t row = starts.back();
+    const auto copy_range = [&](std::uint64_t begin, std::uint64_t end) noexcept {
+        std::uint64_t o = begin / row, within = begin % row;
+        std::size_t j = 0;
+        while (starts[j + 1] <= within) ++j;  // few arrays: a scan beats a search
+        while (begin < end) {
+            const std::uint64_t block = starts[j + 1] - starts[j];
+            const std::uint64_t offset = within - starts[j];
+            const std::uint64_t n = std::min(block - offset, end - begin);
+            copy_elements(arrays[j], o * block + offset, out, begin, n);
+            begin += n;
+            within += n;
+            while (j < arrays.size() && within == starts[j + 1]) ++j;  // past this block and empty ones
+            if (j == arrays.size()) {
+                ++o;
+                within = 0;
+                j = 0;
+                while (starts[j + 1] == 0) ++j;
+            }
         }
-    }
-    check_internal(at == out.size(), "join: element count mismatch");
+    };
+    for_each_chunk(out.size(), kParallelThreshold, kCopyChunk, copy_range);
     return out;
 }
 
@@ -90,8 +112,15 @@ Array slice_along(const Array& a, std::uint64_t axis, std::uint64_t start, std::
     if (piece.size() == 0) return piece;
     const AxisView source = view_around(a.shape(), axis);
     const std::uint64_t block = length * source.inner;
-    for (std::uint64_t o = 0; o < source.outer; ++o)
-        copy_elements(a, (o * source.length + start) * source.inner, piece, o * block, block);
+    const auto copy_range = [&](std::uint64_t begin, std::uint64_t end) noexcept {
+        while (begin < end) {
+            const std::uint64_t o = begin / block, offset = begin % block;
+            const std::uint64_t n = std::min(block - offset, end - begin);
+            copy_elements(a, (o * source.length + start) * source.inner + offset, piece, begin, n);
+            begin += n;
+        }
+    };
+    for_each_chunk(piece.size(), kParallelThreshold, kCopyChunk, copy_range);
     return piece;
 }
 
