@@ -159,11 +159,6 @@ class TestSemantics:
         result = bw.where_impl([True, False, True], 1.5, 2)
         assert (result.shape, result.values(), result.radii()) == ((3,), [1.5, 2.0, 1.5], [0.0] * 3)
 
-    def test_zero_dimensional_operands(self):
-        a = bw.zeros(())
-        assert bw.stack([a, a]).shape == (2,)
-        assert bw.where_impl([True, False], a, 1.0).values() == [0.0, 1.0]
-
     # Size arithmetic must not wrap: 2^62 rows of nothing are a valid array.
     def test_dimension_sums_are_checked(self):
         big = bw.zeros((2**62, 0))
