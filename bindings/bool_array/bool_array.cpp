@@ -42,16 +42,11 @@ BoolMask to_mask(PyObject* values) {
     if (PyUnicode_Check(values)) throw type_error("Can't extract `str` to `Vec`");
     std::vector<std::uint8_t> bytes;
     for (const Ref& item : sequence_items(values)) {
-        if (!is_boolean_scalar(item.get()))
-            throw type_error("'" + type_name(item.get()) + "' object cannot be converted to 'PyBool'");
-        bytes.push_back(to_bool(item.get()) ? 1 : 0);
+        const std::optional<bool> value = try_bool(item.get());
+        if (!value) throw type_error("'" + type_name(item.get()) + "' object cannot be converted to 'PyBool'");
+        bytes.push_back(*value ? 1 : 0);
     }
-    return BoolMask(std::move(bytes));
-}
-
-BoolMask read_mask(PyObject* self) {
-    if (as_mask(self)->borrows < 0) throw Error(ErrorKind::Runtime, "Already mutably borrowed");
-    return as_mask(self)->mask;
+    return BoolMask(bytes);
 }
 
 Ref mask_list(const BoolMask& mask) {
@@ -136,31 +131,36 @@ PyObject* reduce_method(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyTypeObject* create_type() {
-    static PyMethodDef methods[] = {
+    static std::vector<PyMethodDef> methods;
+    static std::vector<PyType_Slot> slots;
+    methods = {
         method_def<tolist_method>("tolist", "tolist($self)\n--\n\nThe elements as a list of bools."),
         method_def<getstate_method>("__getstate__", "__getstate__($self)\n--\n\nPickle support."),
         method_def<setstate_method>("__setstate__", "__setstate__($self, state)\n--\n\nPickle support."),
         method_def<reduce_method>("__reduce__", "__reduce__($self)\n--\n\nPickle support."),
-        {nullptr, nullptr, 0, nullptr},
     };
-    static PyType_Slot slots[] = {
+    add_mask_methods(methods);
+    methods.push_back({nullptr, nullptr, 0, nullptr});
+    slots = {
         {Py_tp_doc, const_cast<char*>(kClassDoc)},
         {Py_tp_new, reinterpret_cast<void*>(new_slot)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_slot)},
         {Py_tp_repr, reinterpret_cast<void*>(repr_slot)},
         {Py_tp_str, reinterpret_cast<void*>(repr_slot)},
-        {Py_tp_methods, methods},
+        {Py_tp_methods, methods.data()},
         {Py_mp_length, reinterpret_cast<void*>(length_slot)},
         {Py_nb_bool, reinterpret_cast<void*>(bool_slot)},
-        {0, nullptr},
     };
+    add_mask_operator_slots(slots);
+    slots.push_back({0, nullptr});
     static PyType_Spec type_spec{
         .name = "boundwise._boundwise.BoolArray",
         .basicsize = static_cast<int>(sizeof(BoolArrayObject)),
         .itemsize = 0,
         .flags = Py_TPFLAGS_DEFAULT,
-        .slots = slots,
+        .slots = nullptr,
     };
+    type_spec.slots = slots.data();
     PyObject* type = PyType_FromSpec(&type_spec);
     if (!type) throw PythonError{};
     return reinterpret_cast<PyTypeObject*>(type);
@@ -174,6 +174,20 @@ PyTypeObject* bool_array_type() {
     return type;
 }
 
+bool is_bool_array(PyObject* object) { return PyObject_TypeCheck(object, bool_array_type()) != 0; }
+
 PyObject* wrap_mask(BoolMask mask) { return allocate(bool_array_type(), std::move(mask)); }
+
+BoolMask read_mask(PyObject* object) {
+    if (!is_bool_array(object))
+        throw type_error("'" + type_name(object) + "' object cannot be converted to 'BoolArray'");
+    if (as_mask(object)->borrows < 0) throw Error(ErrorKind::Runtime, "Already mutably borrowed");
+    return as_mask(object)->mask;
+}
+
+std::optional<bool> try_bool(PyObject* object) {
+    if (!is_boolean_scalar(object)) return std::nullopt;
+    return to_bool(object);
+}
 
 }  // namespace boundwise::py
