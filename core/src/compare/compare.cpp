@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <array>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "boundwise/error.hpp"
 #include "boundwise/interval/rounding.hpp"
@@ -64,7 +68,7 @@ using Lanes = double __attribute__((vector_size(16)));
 using LaneMask = std::int64_t __attribute__((vector_size(16)));
 constexpr std::size_t kLanes = 2;
 // Elements per block: the fast path runs over a block, and a block holding an
-// undecided element is computed again exactly.
+// element it leaves undecided is computed again exactly.
 constexpr std::size_t kBlock = 8;
 
 [[gnu::always_inline]] inline Lanes load(const double* p) {
@@ -78,44 +82,102 @@ constexpr std::size_t kBlock = 8;
 }
 
 // U < L (or U <= L) for U the upper end rounded from u and L the lower end
-// rounded from l: the answer, and the lanes where it is not decided.
+// rounded from l: the answer; lanes it cannot decide are cleared in `decided`.
 template <bool Strict>
-[[gnu::always_inline]] inline LaneMask below(Lanes u, Lanes l, LaneMask& undecided) {
+[[gnu::always_inline]] inline LaneMask below(Lanes u, Lanes l, LaneMask& decided) {
     const Lanes size = abs(u) + abs(l);  // infinite or NaN unless both are finite
     const LaneMask apart = (l - u) > size * 0x1p-50 + 0x1p-1020;
     const LaneMask not_below = (Strict ? (u >= l) : (u > l)) & (size <= kDoubleMax);
-    undecided |= ~(apart | not_below);
+    decided &= apart | not_below;
     return apart;
 }
 
 // The test of the table from the rounded sums of both operands.
 template <CompareOp Op>
-[[gnu::always_inline]] inline LaneMask fast_test(Lanes alo, Lanes ahi, Lanes blo, Lanes bhi, LaneMask& undecided) {
-    if constexpr (Op == CompareOp::Less) return below<true>(ahi, blo, undecided);
-    if constexpr (Op == CompareOp::LessEqual) return below<false>(ahi, blo, undecided);
-    if constexpr (Op == CompareOp::Greater) return below<true>(bhi, alo, undecided);
-    if constexpr (Op == CompareOp::GreaterEqual) return below<false>(bhi, alo, undecided);
-    if constexpr (Op == CompareOp::Equal) return ~(below<true>(bhi, alo, undecided) | below<true>(ahi, blo, undecided));
-    if constexpr (Op == CompareOp::NotEqual) return below<true>(bhi, alo, undecided) | below<true>(ahi, blo, undecided);
+[[gnu::always_inline]] inline LaneMask fast_test(Lanes alo, Lanes ahi, Lanes blo, Lanes bhi, LaneMask& decided) {
+    if constexpr (Op == CompareOp::Less) return below<true>(ahi, blo, decided);
+    if constexpr (Op == CompareOp::LessEqual) return below<false>(ahi, blo, decided);
+    if constexpr (Op == CompareOp::Greater) return below<true>(bhi, alo, decided);
+    if constexpr (Op == CompareOp::GreaterEqual) return below<false>(bhi, alo, decided);
+    if constexpr (Op == CompareOp::Equal) return ~(below<true>(bhi, alo, decided) | below<true>(ahi, blo, decided));
+    if constexpr (Op == CompareOp::NotEqual) return below<true>(bhi, alo, decided) | below<true>(ahi, blo, decided);
 }
 
-// Runs the fast test over whole blocks of out; b_ends(i, lo, hi) gives the
-// rounded sums of b at element i, exact(i) the exact answer for element i.
-template <CompareOp Op, class Ends, class Exact>
-[[gnu::always_inline]] inline void compare_blocks(const double* __restrict am, const double* __restrict ar,
-                                                  std::uint8_t* __restrict out, std::size_t n, Ends&& b_ends,
+// With fixed ends (a number, or an integer between two doubles) each test
+// compares a rounded sum with one precomputed double: U < x is true when
+// u < pred(x), since then U <= succ(u) <= pred(x), and false when u >= x; U <= x is
+// true when u < x and false when u > x; the tests of x against L mirror them.
+struct Thresholds {
+    Lanes below_true, below_false;  // for U < blo or U <= blo
+    Lanes above_true, above_false;  // for bhi < L or bhi <= L
+};
+
+template <CompareOp Op>
+Thresholds thresholds(double blo, double bhi) {
+    constexpr bool kStrictBelow = Op != CompareOp::LessEqual;
+    constexpr bool kStrictAbove = Op != CompareOp::GreaterEqual;
+    return {splat(kStrictBelow ? pred(blo) : blo), splat(blo), splat(kStrictAbove ? succ(bhi) : bhi), splat(bhi)};
+}
+
+// U < blo (or <=) from u = fl(m + r).
+template <bool Strict>
+[[gnu::always_inline]] inline LaneMask below_fixed(Lanes u, const Thresholds& t, LaneMask& decided) {
+    const LaneMask yes = u < t.below_true;
+    const LaneMask no = Strict ? (u >= t.below_false) : (u > t.below_false);
+    decided &= yes | no;
+    return yes;
+}
+
+// bhi < L (or <=) from l = fl(m - r).
+template <bool Strict>
+[[gnu::always_inline]] inline LaneMask above_fixed(Lanes l, const Thresholds& t, LaneMask& decided) {
+    const LaneMask yes = l > t.above_true;
+    const LaneMask no = Strict ? (l <= t.above_false) : (l < t.above_false);
+    decided &= yes | no;
+    return yes;
+}
+
+template <CompareOp Op>
+[[gnu::always_inline]] inline LaneMask fixed_test(Lanes l, Lanes u, const Thresholds& t, LaneMask& decided) {
+    if constexpr (Op == CompareOp::Less) return below_fixed<true>(u, t, decided);
+    if constexpr (Op == CompareOp::LessEqual) return below_fixed<false>(u, t, decided);
+    if constexpr (Op == CompareOp::Greater) return above_fixed<true>(l, t, decided);
+    if constexpr (Op == CompareOp::GreaterEqual) return above_fixed<false>(l, t, decided);
+    if constexpr (Op == CompareOp::Equal) return ~(above_fixed<true>(l, t, decided) | below_fixed<true>(u, t, decided));
+    if constexpr (Op == CompareOp::NotEqual) return above_fixed<true>(l, t, decided) | below_fixed<true>(u, t, decided);
+}
+
+// The sign bits of the two lanes as bits 0 and 1 (movmskpd on SSE2).
+[[gnu::always_inline]] inline unsigned lane_bits(LaneMask t) {
+#if defined(__SSE2__)
+    return static_cast<unsigned>(_mm_movemask_pd(reinterpret_cast<__m128d>(t)));
+#else
+    return static_cast<unsigned>(t[0] & 1) | static_cast<unsigned>(t[1] & 2);
+#endif
+}
+
+// The eight bytes (0 or 1) spelling each 8-bit pattern, in memory order.
+constexpr auto kSpreadBits = [] {
+    std::array<std::uint64_t, 256> table{};
+    for (unsigned bits = 0; bits < 256; ++bits)
+        for (unsigned k = 0; k < 8; ++k) table[bits] |= static_cast<std::uint64_t>((bits >> k) & 1) << (8 * k);
+    return table;
+}();
+static_assert(kBlock == 8, "one table entry per block");
+
+// Runs fast(j, decided), the lane test at elements j and j + 1, over whole
+// blocks of out; exact(j) gives the exact answer for element j.
+template <class Fast, class Exact>
+[[gnu::always_inline]] inline void compare_blocks(std::uint8_t* __restrict out, std::size_t n, Fast&& fast,
                                                   Exact&& exact) {
     std::size_t i = 0;
     for (; i + kBlock <= n; i += kBlock) {
-        LaneMask undecided{};
-        for (std::size_t j = i; j < i + kBlock; j += kLanes) {
-            const Lanes m = load(am + j), r = load(ar + j);
-            Lanes blo, bhi;
-            b_ends(j, blo, bhi);
-            const LaneMask t = fast_test<Op>(m - r, m + r, blo, bhi, undecided);
-            for (std::size_t k = 0; k < kLanes; ++k) out[j + k] = static_cast<std::uint8_t>(t[k] & 1);
-        }
-        if (undecided[0] | undecided[1]) [[unlikely]]
+        LaneMask decided = ~LaneMask{};
+        unsigned bits = 0;
+#pragma GCC unroll 4
+        for (std::size_t k = 0; k < kBlock; k += kLanes) bits |= lane_bits(fast(i + k, decided)) << k;
+        std::memcpy(out + i, &kSpreadBits[bits], kBlock);  // little-endian: byte k holds bit k
+        if (lane_bits(decided) != 3) [[unlikely]]
             for (std::size_t j = i; j < i + kBlock; ++j) out[j] = exact(j);
     }
     for (; i < n; ++i) out[i] = exact(i);
@@ -125,26 +187,25 @@ template <CompareOp Op, class Ends, class Exact>
 template <CompareOp Op>
 void compare_arrays(const double* __restrict am, const double* __restrict ar, const double* __restrict bm,
                     const double* __restrict br, std::uint8_t* __restrict out, std::size_t n) {
-    compare_blocks<Op>(
-        am, ar, out, n,
-        [&](std::size_t j, Lanes& lo, Lanes& hi) {
-            const Lanes m = load(bm + j), r = load(br + j);
-            lo = m - r;
-            hi = m + r;
+    compare_blocks(
+        out, n,
+        [&](std::size_t j, LaneMask& decided) {
+            const Lanes m = load(am + j), r = load(ar + j), mb = load(bm + j), rb = load(br + j);
+            return fast_test<Op>(m - r, m + r, mb - rb, mb + rb, decided);
         },
         [&](std::size_t j) { return exact_test<Op>(am[j], ar[j], lower_end(bm[j], br[j]), upper_end(bm[j], br[j])); });
 }
 
-// out[i] = a[i] op [blo, bhi] for fixed ends (exact, so they serve as their own sums).
+// out[i] = a[i] op [blo, bhi] for fixed ends.
 template <CompareOp Op>
 void compare_with_ends(const double* __restrict am, const double* __restrict ar, double blo, double bhi,
                        std::uint8_t* __restrict out, std::size_t n) {
-    const Lanes lo2 = splat(blo), hi2 = splat(bhi);
-    compare_blocks<Op>(
-        am, ar, out, n,
-        [&](std::size_t, Lanes& lo, Lanes& hi) {
-            lo = lo2;
-            hi = hi2;
+    const Thresholds t = thresholds<Op>(blo, bhi);
+    compare_blocks(
+        out, n,
+        [&](std::size_t j, LaneMask& decided) {
+            const Lanes m = load(am + j), r = load(ar + j);
+            return fixed_test<Op>(m - r, m + r, t, decided);
         },
         [&](std::size_t j) { return exact_test<Op>(am[j], ar[j], blo, bhi); });
 }
