@@ -15,7 +15,8 @@ import argparse
 import json
 import os
 import sys
-import time
+
+from bench import best_time
 
 # (name, target ratio): comparisons at most 3x, indexing at most 2x.
 OPERATIONS = [
@@ -26,17 +27,6 @@ OPERATIONS = [
     ("a[mask]", 2.0),
     ("a[idx_list]", 2.0),
 ]
-
-
-def best_time(fn, repeats: int) -> float:
-    """Smallest wall time of `repeats` calls (after one warm-up call)."""
-    fn()
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def run(n: int, quick: bool) -> list[dict]:

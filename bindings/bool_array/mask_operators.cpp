@@ -79,27 +79,19 @@ PyObject* subscript_slot(PyObject* self, PyObject* key) noexcept {
     });
 }
 
-const Signature kAny{"BoolArray.any()", {}, 0, false};
-PyObject* any_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kAny, args, kwargs);
-    return new_bool(any_true(read_mask(self)));
-}
+PyObject* any_method(PyObject* self, const Arguments&) { return new_bool(any_true(read_mask(self))); }
 
-const Signature kAll{"BoolArray.all()", {}, 0, false};
-PyObject* all_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kAll, args, kwargs);
-    return new_bool(all_true(read_mask(self)));
-}
+PyObject* all_method(PyObject* self, const Arguments&) { return new_bool(all_true(read_mask(self))); }
 
-const Signature kSum{"BoolArray.sum()", {}, 0, false};
-const Signature kCountNonzero{"BoolArray.count_nonzero()", {}, 0, false};
-template <const Signature& Sig>
-PyObject* count_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(Sig, args, kwargs);
-    return new_u64(count_true(read_mask(self))).release();
-}
+// sum and count_nonzero: the number of True entries.
+PyObject* count_method(PyObject* self, const Arguments&) { return new_u64(count_true(read_mask(self))).release(); }
 
-void* slot_pointer(auto function) { return reinterpret_cast<void*>(function); }
+constexpr auto kMethods = method_table("BoolArray", {
+    {"any", "", any_method, "Whether some entry is True."},
+    {"all", "", all_method, "Whether every entry is True."},
+    {"sum", "", count_method, "Number of True entries."},
+    {"count_nonzero", "", count_method, "Number of True entries."},
+});
 
 }  // namespace
 
@@ -112,12 +104,6 @@ void add_mask_operator_slots(std::vector<PyType_Slot>& slots) {
     slots.push_back({Py_mp_subscript, slot_pointer(subscript_slot)});
 }
 
-void add_mask_methods(std::vector<PyMethodDef>& methods) {
-    methods.push_back(method_def<any_method>("any", "any($self)\n--\n\nWhether some entry is True."));
-    methods.push_back(method_def<all_method>("all", "all($self)\n--\n\nWhether every entry is True."));
-    methods.push_back(method_def<count_method<kSum>>("sum", "sum($self)\n--\n\nNumber of True entries."));
-    methods.push_back(
-        method_def<count_method<kCountNonzero>>("count_nonzero", "count_nonzero($self)\n--\n\nNumber of True entries."));
-}
+void add_mask_methods(std::vector<PyMethodDef>& methods) { add_entries<kMethods>(methods); }
 
 }  // namespace boundwise::py

@@ -57,18 +57,14 @@ NumberOperand integer_operand(PyObject* integer) {
 // comparison then answers NotImplemented). Interrupts and other errors that
 // are not conversion failures propagate.
 std::optional<NumberOperand> number_operand(PyObject* other) {
-    try {
+    return attempt(Recoverable::ConversionErrors, [&] {
         if (PyLong_Check(other) || (!PyFloat_Check(other) && PyIndex_Check(other))) {
             Ref integer = check(PyNumber_Index(other));
             return integer_operand(integer.get());
         }
         const double x = to_double(other);
         return NumberOperand{x, x, true};
-    } catch (const PythonError&) {
-        if (!conversion_failed()) throw;
-        PyErr_Clear();
-        return std::nullopt;
-    }
+    });
 }
 
 PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) noexcept {
@@ -86,37 +82,24 @@ PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) noexcept {
     });
 }
 
-const Signature kIsnan{"IntervalArray.isnan()", {}, 0, false};
-PyObject* isnan_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kIsnan, args, kwargs);
-    return wrap_mask(nan_mask(read_array(self)));
-}
+PyObject* isnan_method(PyObject* self, const Arguments&) { return wrap_mask(nan_mask(read_array(self))); }
 
-const Signature kIsinf{"IntervalArray.isinf()", {}, 0, false};
-PyObject* isinf_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kIsinf, args, kwargs);
-    return wrap_mask(inf_mask(read_array(self)));
-}
+PyObject* isinf_method(PyObject* self, const Arguments&) { return wrap_mask(inf_mask(read_array(self))); }
 
-const Signature kIsfinite{"IntervalArray.isfinite()", {}, 0, false};
-PyObject* isfinite_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kIsfinite, args, kwargs);
-    return wrap_mask(finite_mask(read_array(self)));
-}
+PyObject* isfinite_method(PyObject* self, const Arguments&) { return wrap_mask(finite_mask(read_array(self))); }
+
+constexpr auto kMethods = method_table("IntervalArray", {
+    {"isnan", "", isnan_method, "Mask of the elements whose midpoint or radius is NaN."},
+    {"isinf", "", isinf_method, "Mask of the elements with an infinite end."},
+    {"isfinite", "", isfinite_method, "Mask of the elements that are neither NaN nor infinite."},
+});
 
 }  // namespace
 
 void add_comparison_slots(std::vector<PyType_Slot>& slots) {
-    slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(richcompare_slot)});
+    slots.push_back({Py_tp_richcompare, slot_pointer(richcompare_slot)});
 }
 
-void add_comparison_methods(std::vector<PyMethodDef>& methods) {
-    methods.push_back(method_def<isnan_method>(
-        "isnan", "isnan($self)\n--\n\nMask of the elements whose midpoint or radius is NaN."));
-    methods.push_back(method_def<isinf_method>(
-        "isinf", "isinf($self)\n--\n\nMask of the elements with an infinite end."));
-    methods.push_back(method_def<isfinite_method>(
-        "isfinite", "isfinite($self)\n--\n\nMask of the elements that are neither NaN nor infinite."));
-}
+void add_comparison_methods(std::vector<PyMethodDef>& methods) { add_entries<kMethods>(methods); }
 
 }  // namespace boundwise::py

@@ -105,7 +105,7 @@ AssignedValue to_assigned_value(PyObject* value) {
     // like a one-element IntervalArray.
     if (PyList_Check(value)) return to_array(value, 0.0);
     if (PyTuple_Check(value)) {
-        if (try_pair(value)) return to_interval(value, 0.0);
+        if (const std::optional<Interval> x = try_interval(value, 0.0)) return *x;
         throw refuse();
     }
     if (const std::optional<double> x = try_double(value)) return Interval{*x, 0.0};
@@ -135,8 +135,8 @@ int ass_subscript_slot(PyObject* self, PyObject* key, PyObject* value) noexcept 
 }  // namespace
 
 void add_indexing_slots(std::vector<PyType_Slot>& slots) {
-    slots.push_back({Py_mp_subscript, reinterpret_cast<void*>(subscript_slot)});
-    slots.push_back({Py_mp_ass_subscript, reinterpret_cast<void*>(ass_subscript_slot)});
+    slots.push_back({Py_mp_subscript, slot_pointer(subscript_slot)});
+    slots.push_back({Py_mp_ass_subscript, slot_pointer(ass_subscript_slot)});
 }
 
 }  // namespace boundwise::py

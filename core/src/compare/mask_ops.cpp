@@ -41,6 +41,23 @@ void with_logical_op(LogicalOp op, Fn&& fn) {
     throw InternalFailure("invalid logical operator");
 }
 
+// Whether some byte of the mask is `value` (0 or 1); a byte matches when
+// byte ^ miss is 1, so one loop serves any() and all().
+bool contains(const BoolMask& a, std::uint8_t value) {
+    const std::uint8_t* p = a.data();
+    const std::size_t n = a.size();
+    const std::uint8_t miss = value ^ 1;
+    std::size_t i = 0;
+    for (; i + kMaskBlock <= n; i += kMaskBlock) {
+        std::uint8_t seen = 0;
+        for (std::size_t j = 0; j < kMaskBlock; ++j) seen |= p[i + j] ^ miss;
+        if (seen) return true;
+    }
+    for (; i < n; ++i)
+        if (p[i] ^ miss) return true;
+    return false;
+}
+
 }  // namespace
 
 BoolMask logical(const BoolMask& a, const BoolMask& b, LogicalOp op) {
@@ -76,33 +93,9 @@ std::uint64_t count_true(const BoolMask& a) {
     return total;
 }
 
-bool any_true(const BoolMask& a) {
-    const std::uint8_t* p = a.data();
-    const std::size_t n = a.size();
-    std::size_t i = 0;
-    for (; i + kMaskBlock <= n; i += kMaskBlock) {
-        std::uint8_t seen = 0;
-        for (std::size_t j = 0; j < kMaskBlock; ++j) seen |= p[i + j];
-        if (seen) return true;
-    }
-    for (; i < n; ++i)
-        if (p[i]) return true;
-    return false;
-}
+bool any_true(const BoolMask& a) { return contains(a, 1); }
 
-bool all_true(const BoolMask& a) {
-    const std::uint8_t* p = a.data();
-    const std::size_t n = a.size();
-    std::size_t i = 0;
-    for (; i + kMaskBlock <= n; i += kMaskBlock) {
-        std::uint8_t every = 1;
-        for (std::size_t j = 0; j < kMaskBlock; ++j) every &= p[i + j];
-        if (!every) return false;
-    }
-    for (; i < n; ++i)
-        if (!p[i]) return false;
-    return true;
-}
+bool all_true(const BoolMask& a) { return !contains(a, 0); }
 
 bool equal(const BoolMask& a, const BoolMask& b) {
     if (a.size() != b.size()) return false;
