@@ -34,11 +34,11 @@ BoolMask to_mask(PyObject* values) {
     if (PyUnicode_Check(values)) throw type_error("Can't extract `str` to `Vec`");
     std::vector<std::uint8_t> bytes;
     for (const Ref& item : sequence_items(values)) {
-        if (!is_boolean_scalar(item.get()))
-            throw type_error("'" + type_name(item.get()) + "' object cannot be converted to 'PyBool'");
-        bytes.push_back(to_bool(item.get()) ? 1 : 0);
+        const std::optional<bool> value = try_bool(item.get());
+        if (!value) throw type_error("'" + type_name(item.get()) + "' object cannot be converted to 'PyBool'");
+        bytes.push_back(*value ? 1 : 0);
     }
-    return BoolMask(std::move(bytes));
+    return BoolMask(bytes);
 }
 
 Ref mask_list(const BoolMask& mask) {
@@ -103,6 +103,7 @@ constexpr auto kMethods = method_table("BoolArray", {
 PyTypeObject* create_type() {
     TypeTables tables;
     add_entries<kMethods>(tables.methods);
+    add_mask_methods(tables.methods);
     tables.slots = {
         {Py_tp_dealloc, slot_pointer(deallocate_instance<BoolArrayObject, &BoolArrayObject::mask>)},
         {Py_tp_repr, slot_pointer(repr_slot)},
@@ -110,6 +111,7 @@ PyTypeObject* create_type() {
         {Py_mp_length, slot_pointer(length_slot)},
         {Py_nb_bool, slot_pointer(bool_slot)},
     };
+    add_mask_operator_slots(tables.slots);
     return create_class<kClass>(static_cast<int>(sizeof(BoolArrayObject)), Py_TPFLAGS_DEFAULT, std::move(tables));
 }
 
@@ -123,11 +125,18 @@ PyTypeObject* bool_array_type() {
 
 bool is_bool_array(PyObject* object) { return PyObject_TypeCheck(object, bool_array_type()) != 0; }
 
-BoolMask read_mask(PyObject* self) {
-    if (as_mask(self)->borrows < 0) throw Error(ErrorKind::Runtime, "Already mutably borrowed");
-    return as_mask(self)->mask;
+PyObject* wrap_mask(BoolMask mask) { return allocate(bool_array_type(), std::move(mask)); }
+
+BoolMask read_mask(PyObject* object) {
+    if (!is_bool_array(object))
+        throw type_error("'" + type_name(object) + "' object cannot be converted to 'BoolArray'");
+    if (as_mask(object)->borrows < 0) throw Error(ErrorKind::Runtime, "Already mutably borrowed");
+    return as_mask(object)->mask;
 }
 
-PyObject* wrap_mask(BoolMask mask) { return allocate(bool_array_type(), std::move(mask)); }
+std::optional<bool> try_bool(PyObject* object) {
+    if (!is_boolean_scalar(object)) return std::nullopt;
+    return to_bool(object);
+}
 
 }  // namespace boundwise::py

@@ -35,7 +35,10 @@ Ref new_list_of_arrays(std::vector<Array> arrays) {
 
 // The condition's truth values, always one-dimensional.
 std::vector<std::uint8_t> condition_argument(PyObject* condition) {
-    if (is_bool_array(condition)) return read_mask(condition).bytes();
+    if (is_bool_array(condition)) {
+        const BoolMask mask = read_mask(condition);
+        return {mask.bytes().begin(), mask.bytes().end()};
+    }
     if (is_interval_array(condition)) return truth_values(read_array(condition));
     if (PyList_Check(condition)) {
         const std::vector<Ref> items = sequence_items(condition);

@@ -54,8 +54,11 @@ private:
 
 // Slot and method tables contributed by the files that implement them.
 void add_operator_slots(std::vector<PyType_Slot>& slots);
+void add_comparison_slots(std::vector<PyType_Slot>& slots);
+void add_indexing_slots(std::vector<PyType_Slot>& slots);
 void add_text_slots(std::vector<PyType_Slot>& slots);
 void add_operator_methods(std::vector<PyMethodDef>& methods);
+void add_comparison_methods(std::vector<PyMethodDef>& methods);
 void add_output_methods(std::vector<PyMethodDef>& methods);
 void add_shape_methods(std::vector<PyMethodDef>& methods, std::vector<PyGetSetDef>& getsets);
 
