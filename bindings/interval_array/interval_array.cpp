@@ -57,6 +57,7 @@ PyTypeObject* create_type() {
     add_output_methods(methods);
     add_shape_methods(methods, getsets);
     add_operator_methods(methods);
+    add_elementwise_methods(methods);
     methods.push_back({nullptr, nullptr, 0, nullptr});
     getsets.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
     slots = {
@@ -68,6 +69,7 @@ PyTypeObject* create_type() {
     };
     add_operator_slots(slots);
     add_text_slots(slots);
+    add_elementwise_slots(slots);
     slots.push_back({0, nullptr});
     static PyType_Spec type_spec{
         .name = "boundwise._boundwise.IntervalArray",

@@ -65,6 +65,14 @@ inline constexpr double kQuotientResidualLimit = 0x1p-966;
 // pred(x) when `step` holds, else x, for finite x.
 [[gnu::always_inline]] inline double pred_if(bool step, double x) { return -succ_if(step, -x); }
 
+// Four steps up: a result of the math library is trusted to lie within four
+// doubles of the exact value, so succ4 of it bounds the exact value from
+// above. +inf and NaN are kept; -inf steps to -DBL_MAX and on.
+[[gnu::always_inline]] inline double succ4(double x) { return succ(succ(succ(succ(x)))); }
+
+// Four steps down: -succ4(-x).
+[[gnu::always_inline]] inline double pred4(double x) { return -succ4(-x); }
+
 // TwoSum: for s = fl(x + y), the exact x + y - s (exact whenever s is finite).
 [[gnu::always_inline]] inline double sum_error(double x, double y, double s) {
     const double b = s - x;
