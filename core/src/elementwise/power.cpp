@@ -69,27 +69,36 @@ double at_least_zero(double v) { return v > 0 ? v : 0.0; }
 
 // x^q for x in [lo, min(hi, 0)] (lo < 0) and the integers q in [qlo, qhi]:
 // even q give |x|^q, odd q -|x|^q, each over the box of magnitudes and of its
-// integers. Integers of 2^53 or more in magnitude are even.
+// integers. A single integer is a double, even from 2^53 on; a longer range
+// holds both parities, split exactly while its ends are below 2^52.
 const Endpoints* negative_base_power(Endpoints x, double qlo, double qhi, Endpoints& out) {
-    constexpr double kLargestOdd = kTwo53 - 1;
+    if (!(qlo <= qhi)) return nullptr;
     const double a = at_least_zero(-x.hi);
     const double b = -x.lo;
-    const Endpoints* even = nullptr;
-    const Endpoints* odd = nullptr;
-    Endpoints even_part;
-    Endpoints odd_part;
-    const double even_lo = 2 * std::ceil(qlo / 2);
-    const double even_hi = 2 * std::floor(qhi / 2);
-    if (even_lo <= even_hi) even = &(even_part = corner_power(a, b, even_lo, even_hi));
-    const double olo = std::fmax(qlo, -kLargestOdd);
-    const double ohi = std::fmin(qhi, kLargestOdd);
-    const double odd_lo = std::fmod(olo, 2.0) != 0 ? olo : olo + 1;
-    const double odd_hi = std::fmod(ohi, 2.0) != 0 ? ohi : ohi - 1;
-    if (odd_lo <= odd_hi) {
-        const Endpoints magnitude = corner_power(a, b, odd_lo, odd_hi);
-        odd = &(odd_part = {-magnitude.hi, -magnitude.lo});
+    const auto odd_part = [&](double lo, double hi) {
+        const Endpoints magnitude = corner_power(a, b, lo, hi);
+        return Endpoints{-magnitude.hi, -magnitude.lo};
+    };
+    if (qlo == qhi) {
+        const bool odd = std::fabs(qlo) < kTwo53 && std::fmod(qlo, 2.0) != 0;
+        out = odd ? odd_part(qlo, qlo) : corner_power(a, b, qlo, qlo);
+        return &out;
     }
-    if (!even && !odd) return nullptr;
+    if (!(std::fmax(std::fabs(qlo), std::fabs(qhi)) < kTwo53 / 2)) {
+        const Endpoints magnitude = corner_power(a, b, qlo, qhi);
+        out = {-magnitude.hi, magnitude.hi};
+        return &out;
+    }
+    const bool lo_odd = std::fmod(qlo, 2.0) != 0;
+    const bool hi_odd = std::fmod(qhi, 2.0) != 0;
+    const double even_lo = lo_odd ? qlo + 1 : qlo;
+    const double even_hi = hi_odd ? qhi - 1 : qhi;
+    const double odd_lo = lo_odd ? qlo : qlo + 1;
+    const double odd_hi = hi_odd ? qhi : qhi - 1;
+    Endpoints even_values;
+    Endpoints odd_values;
+    const Endpoints* even = even_lo <= even_hi ? &(even_values = corner_power(a, b, even_lo, even_hi)) : nullptr;
+    const Endpoints* odd = odd_lo <= odd_hi ? &(odd_values = odd_part(odd_lo, odd_hi)) : nullptr;
     out = join(even, odd);
     return &out;
 }
