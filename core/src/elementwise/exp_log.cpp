@@ -55,7 +55,7 @@ Interval exp_rule(double m, double r, Status&) noexcept {
     const double c = std::exp(m);
     const double at_lo = x.lo == m ? c : std::exp(x.lo);
     const double at_hi = x.hi == m ? c : std::exp(x.hi);
-    return hull_with_midpoint(std::fmax(pred4(at_lo), 0.0), succ4(at_hi), c);
+    return hull_with_midpoint(max_num(pred4(at_lo), 0.0), succ4(at_hi), c);
 }
 
 Interval ln_rule(double m, double r, Status& flags) noexcept { return logarithm<log_e>(m, r, flags); }
@@ -66,7 +66,7 @@ Interval log10_rule(double m, double r, Status& flags) noexcept { return logarit
 Interval sqrt_rule(double m, double r, Status& flags) noexcept {
     const Endpoints x = element_endpoints(m, r);
     if (!(x.hi >= 0)) return no_value(x.hi, flags);
-    const double lo = x.lo > 0 ? std::fmax(pred4(std::sqrt(x.lo)), 0.0) : 0.0;
+    const double lo = x.lo > 0 ? max_num(pred4(std::sqrt(x.lo)), 0.0) : 0.0;
     return hull_with_midpoint(lo, succ4(std::sqrt(x.hi)), std::sqrt(m));
 }
 

@@ -17,15 +17,15 @@ using elementwise::map_broadcast;
 using elementwise::map_elements;
 
 // Endpoints with NaN ends for elements without a value; minNum and maxNum
-// (std::fmin / std::fmax) then let any other operand win. An infinite radius
+// (min_num / max_num) then let any other operand win. An infinite radius
 // reads as the whole line, so the stored entire line is never skipped.
 template <bool Maximum>
 Interval extreme(double am, double ar, double bm, double br, Status&) noexcept {
     const Endpoints a = element_endpoints(am, ar);
     const Endpoints b = element_endpoints(bm, br);
-    const double lo = Maximum ? std::fmax(a.lo, b.lo) : std::fmin(a.lo, b.lo);
-    const double hi = Maximum ? std::fmax(a.hi, b.hi) : std::fmin(a.hi, b.hi);
-    return from_endpoints(std::fmin(lo, hi), std::fmax(lo, hi));
+    const double lo = Maximum ? max_num(a.lo, b.lo) : min_num(a.lo, b.lo);
+    const double hi = Maximum ? max_num(a.hi, b.hi) : min_num(a.hi, b.hi);
+    return from_endpoints(min_num(lo, hi), max_num(lo, hi));
 }
 
 // A zero-dimensional array holding the exact number x (NaN: no value).
@@ -66,9 +66,9 @@ Array clip(const Array& a, double a_min, double a_max) {
         if (r == kInfinity) return from_endpoints(a_min, a_max);
         if (std::isnan(m) || std::isnan(r)) return Interval{a_min, 0.0};
         const Endpoints x = to_endpoints(m, r);
-        const double lo = std::fmin(std::fmax(x.lo, a_min), a_max);
-        const double hi = std::fmin(std::fmax(x.hi, a_min), a_max);
-        return from_endpoints(std::fmin(lo, hi), std::fmax(lo, hi));
+        const double lo = min_num(max_num(x.lo, a_min), a_max);
+        const double hi = min_num(max_num(x.hi, a_min), a_max);
+        return from_endpoints(min_num(lo, hi), max_num(lo, hi));
     };
     return map_elements(a, rule, Dispatch::Here).value;
 }

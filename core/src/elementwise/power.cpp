@@ -47,21 +47,21 @@ Endpoints integer_power(Endpoints x, double k) {
 Endpoints pow_point(double x, double p) {
     const double v = std::pow(x, p);
     if (x == 0 || x == 1 || std::isinf(x) || p == 0 || p == 1 || std::isinf(p)) return {v, v};
-    return {std::fmax(pred4(v), 0.0), succ4(v)};
+    return {max_num(pred4(v), 0.0), succ4(v)};
 }
 
 // x^p over x in [a, b] (0 <= a <= b) and p in [plo, phi]: the corner hull.
 Endpoints corner_power(double a, double b, double plo, double phi) {
     const Endpoints c[4] = {pow_point(a, plo), pow_point(a, phi), pow_point(b, plo), pow_point(b, phi)};
     Endpoints hull = c[0];
-    for (const Endpoints& v : c) hull = {std::fmin(hull.lo, v.lo), std::fmax(hull.hi, v.hi)};
+    for (const Endpoints& v : c) hull = {min_num(hull.lo, v.lo), max_num(hull.hi, v.hi)};
     return hull;
 }
 
 Endpoints join(const Endpoints* a, const Endpoints* b) {
     if (!a) return *b;
     if (!b) return *a;
-    return {std::fmin(a->lo, b->lo), std::fmax(a->hi, b->hi)};
+    return {min_num(a->lo, b->lo), max_num(a->hi, b->hi)};
 }
 
 // +0 for -0 and for the negative side of a base.
@@ -84,7 +84,7 @@ const Endpoints* negative_base_power(Endpoints x, double qlo, double qhi, Endpoi
         out = odd ? odd_part(qlo, qlo) : corner_power(a, b, qlo, qlo);
         return &out;
     }
-    if (!(std::fmax(std::fabs(qlo), std::fabs(qhi)) < kTwo53 / 2)) {
+    if (!(max_num(std::fabs(qlo), std::fabs(qhi)) < kTwo53 / 2)) {
         const Endpoints magnitude = corner_power(a, b, qlo, qhi);
         out = {-magnitude.hi, magnitude.hi};
         return &out;
@@ -112,7 +112,7 @@ Endpoints interval_pow(Endpoints x, double plo, double phi, Status& flags) {
         if (std::fabs(plo) < kTwo53) return integer_power(x, plo);
         // An even exponent: x^p = |x|^p.
         const double mig = x.lo > 0 ? x.lo : at_least_zero(-x.hi);
-        const double mag = std::fmax(std::fabs(x.lo), std::fabs(x.hi));
+        const double mag = max_num(std::fabs(x.lo), std::fabs(x.hi));
         return corner_power(mig, mag, plo, plo);
     }
     Endpoints non_negative;

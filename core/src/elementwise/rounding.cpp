@@ -111,8 +111,8 @@ public:
         }
         double lo = add_down_clamped(x, -half_hi_);
         double hi = add_up_clamped(x, half_hi_);
-        if (x > 0) lo = std::fmax(lo, 0.0);
-        if (x < 0) hi = std::fmin(hi, 0.0);
+        if (x > 0) lo = max_num(lo, 0.0);
+        if (x < 0) hi = min_num(hi, 0.0);
         return {lo, hi, x};
     }
 
@@ -158,7 +158,7 @@ Array absolute(const Array& a) {
         const Endpoints x = element_endpoints(m, r);
         if (x.lo >= 0) return hull_with_midpoint(x.lo, x.hi, std::fabs(m));
         if (x.hi <= 0) return hull_with_midpoint(-x.hi, -x.lo, std::fabs(m));
-        return hull_with_midpoint(0.0, std::fmax(-x.lo, x.hi), std::fabs(m));
+        return hull_with_midpoint(0.0, max_num(-x.lo, x.hi), std::fabs(m));
     };
     return map_elements(a, rule, Dispatch::Pool).value;
 }

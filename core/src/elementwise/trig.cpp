@@ -41,7 +41,7 @@ Value sine_value(const Reduction& x, int shift) {
     double v = (quadrant & 1) ? std::cos(x.t) : std::sin(x.t);
     if (quadrant & 2) v = -v;
     const Value r = around(v, x.delta);
-    return {std::fmax(r.lo, -1.0), std::fmin(r.hi, 1.0), v};
+    return {max_num(r.lo, -1.0), min_num(r.hi, 1.0), v};
 }
 
 // tan(x) = tan(t) for even k and -1/tan(t) for odd k; whole (lo > hi marks
@@ -100,8 +100,8 @@ Interval sine_like(double m, double r, int shift) {
     if (x.lo == x.hi) return hull_with_midpoint(lo.lo, lo.hi, lo.v);
     const Reduction at_hi = reduce_half_pi(x.hi);
     const Value hi = sine_value(at_hi, shift);
-    double low = std::fmin(lo.lo, hi.lo);
-    double high = std::fmax(lo.hi, hi.hi);
+    double low = min_num(lo.lo, hi.lo);
+    double high = max_num(lo.hi, hi.hi);
     const unsigned inside = multiples_inside(x.lo, x.hi, at_lo, at_hi);
     if (inside & (1u << (1 - shift))) high = 1.0;
     if (inside & (1u << (3 - shift))) low = -1.0;

@@ -42,7 +42,7 @@ constexpr std::uint64_t kTwoOverPiBits[] = {
 // running total, so at most 2^-50 times the sum of the magnitudes), the last
 // product (2^-53 |k kHalfPi3|), the tail d of pi/2 (|k| 2^-163), and the final
 // TwoSum pair's low part, which the caller drops.
-Reduction cody_waite(double x, double k) {
+[[gnu::always_inline]] inline Reduction cody_waite_steps(double x, double k) {
     const double h1 = k * kHalfPi1;
     const double l1 = std::fma(k, kHalfPi1, -h1);
     const double h2 = k * kHalfPi2;
@@ -67,14 +67,32 @@ Reduction cody_waite(double x, double k) {
     return {static_cast<std::int64_t>(k), t, delta};
 }
 
+// The same steps compiled for the baseline and for processors with FMA,
+// where fma is one instruction instead of a library call; the results are
+// identical (fma is correctly rounded either way).
+Reduction cody_waite_baseline(double x, double k) { return cody_waite_steps(x, k); }
+[[gnu::target("fma")]] Reduction cody_waite_fma(double x, double k) { return cody_waite_steps(x, k); }
+
+Reduction cody_waite(double x, double k) {
+    static const bool has_fma = __builtin_cpu_supports("fma");
+    return has_fma ? cody_waite_fma(x, k) : cody_waite_baseline(x, k);
+}
+
+// The integer nearest to v (ties to even) for |v| <= 2^51: adding 1.5 * 2^52
+// leaves no fraction bits, and the sum is rounded to nearest.
+double nearest_integer(double v) {
+    constexpr double kShifter = 0x1.8p52;
+    return (v + kShifter) - kShifter;
+}
+
 Reduction reduce_small(double x) {
-    double k = std::nearbyint(x * kTwoOverPi);
+    double k = nearest_integer(x * kTwoOverPi);
     Reduction r = cody_waite(x, k);
-    // The first k may be off by up to 17 units where x * 2/pi is rounded to a
-    // coarse grid; the reduced value corrects it (a second pass only guards a
-    // doubtful rounding of t * 2/pi).
+    // The first k may be off by a unit where x * 2/pi is rounded; the reduced
+    // value corrects it (a second pass only guards a doubtful rounding of
+    // t * 2/pi).
     for (int pass = 0; pass < 2; ++pass) {
-        const double step = std::nearbyint(r.t * kTwoOverPi);
+        const double step = nearest_integer(r.t * kTwoOverPi);
         if (step == 0) break;
         k += step;
         r = cody_waite(x, k);
