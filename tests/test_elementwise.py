@@ -165,7 +165,8 @@ HARD_POINTS = {
     "log2": [2.0**k for k in range(-1074, 1024, 41)] + [3.0, 1.0 + 2.0**-52],
     "log10": [10.0**k for k in range(-300, 301, 23)] + [2.0**-1074, 9.999999999999998],
     "sqrt": [2.0, 3.0, 2.0**-1074, DBL_MAX, 0.25],
-    "sin": [1e22, 1e300, 6381956970095103 * 2.0**797, 3.141592653589793, 355.0, 103993.0],
+    "sin": [1e22, 1e300, 6381956970095103 * 2.0**797, 3.141592653589793, 355.0, 103993.0, 0.7853981633974483,
+            0.785, 2.0**50, 2.0**50 - 1],
     "cos": [1e22, 1e300, HALF_PI, 5.0 * HALF_PI, 1e15, 2.0**1023],
     "tan": [HALF_PI, -HALF_PI, 1e22, 1e300, 3 * HALF_PI, 1.5707963267948963],
 }
@@ -190,6 +191,19 @@ def test_math_library_is_within_four_doubles(name):
     assert not bad, bad[:5]
 
 
+def test_math_library_pow_is_within_four_doubles():
+    # Bases of every scale with exponents that keep most results finite, and
+    # results near overflow and underflow.
+    rng = random.Random(5)
+    cases = [(math.ldexp(rng.uniform(0.5, 1.0), rng.randint(-60, 60)), rng.uniform(-15.0, 15.0)) for _ in range(300)]
+    cases += [(2.0, 1023.9999), (2.0, -1074.5), (1.0 + 2.0**-52, 2.0**52 * 700), (0.5, 1074.25), (10.0, 308.25)]
+    bases = bw.array([x for x, _ in cases])
+    results = bases.power(bw.array([p for _, p in cases]))
+    bad = [(x, p, m, r) for (x, p), m, r in zip(cases, results.values(), results.radii())
+           if not holds((m, r), power_image((x, 0.0), (p, 0.0)))]
+    assert not bad, bad[:5]
+
+
 @pytest.mark.parametrize("name", ELEMENTARY)
 def test_point_results_are_within_a_few_ulps(name):
     # Four doubles of widening on each side (tan near its poles is -1/tan of the
@@ -199,6 +213,12 @@ def test_point_results_are_within_a_few_ulps(name):
     results = getattr(bw.array(points), name)()
     for x, m, r in zip(points, results.values(), results.radii()):
         assert 0 < r <= (12 if name == "tan" else 8) * math.ulp(m), (name, x, m, r)
+
+
+@pytest.mark.parametrize("lo, hi", [(HALF_PI, 1.6292), (-1.6292, -HALF_PI), (1.5, HALF_PI + 2.0**-52)])
+def test_tan_pole_just_inside_an_end_gives_the_whole_line(lo, hi):
+    # The double nearest pi/2 lies below it: [HALF_PI, 1.6292] holds the pole.
+    assert is_wide(*only(element(*tightest_element(lo, hi)).tan()))
 
 
 def test_whole_line_and_nan_elements():

@@ -3,16 +3,18 @@
 // moved four doubles outward.
 //
 // Which library: the C library's libm, on Linux glibc (2.28 or later, where
-// exp, log, log2 and pow are the correctly-rounded-in-most-cases versions of
-// Szabolcs Nagy and sin, cos, tan the IBM Accurate Mathematical Library). The
-// glibc manual's table of known maximal errors lists at most 2 ulps for these
-// functions on x86-64 (log10; the others at most 1), and the error of a result
-// within k ulps of the exact value is covered by k steps, so four steps leave
-// a margin of two. Subnormal results are within the same ulp bounds (the ulp
-// there being the smallest subnormal) and overflow to +inf happens only above
-// DBL_MAX. The test suite checks this assumption against high-precision values
-// on random and hard arguments; another libm must pass it before it is used.
-// The square root is the correctly rounded IEEE operation.
+// exp, log, log2 and pow are Szabolcs Nagy's implementations and sin, cos, tan
+// the IBM Accurate Mathematical Library). The glibc manual's table of known
+// maximal errors lists at most 2 ulps for these functions on x86-64, and a
+// result within k ulps of the exact value is covered by k steps, so four steps
+// leave a margin. Subnormal results are within the same ulp bounds (the ulp
+// there being the smallest subnormal), and overflow to +inf happens only above
+// DBL_MAX. The table does not cover the argument reduction of sin, cos and tan
+// for huge arguments (glibc's cos of 6381956970095103 * 2^797 is about 150 ulps
+// off), so those are trusted only on [-pi/4, pi/4] (trig_reduction.cpp). The
+// test suite checks all of this against high-precision values on random and
+// hard arguments; another libm must pass it before it is used. The square root
+// is the correctly rounded IEEE operation.
 #include <cmath>
 
 #include "boundwise/elementwise/hull.hpp"
