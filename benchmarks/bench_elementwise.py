@@ -17,20 +17,10 @@ import json
 import os
 import subprocess
 import sys
-import time
+
+from bench import best_time
 
 ROWS = ["sin", "exp", "ln", "sqrt", "abs", "floor", "power(2)", "power(0.5)"]
-
-
-def best_time(fn, repeats: int) -> float:
-    """Smallest wall time of `repeats` calls (after one warm-up call)."""
-    fn()
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def worker(n: int, repeats: int) -> list[dict]:

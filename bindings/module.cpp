@@ -6,6 +6,7 @@
 #include "bool_array/bool_array.hpp"
 #include "interval_array/interval_array.hpp"
 #include "functions/module_functions.hpp"
+#include "support/objects.hpp"
 #include "support/trampoline.hpp"
 
 namespace boundwise::py {
@@ -33,8 +34,10 @@ const std::vector<PyMethodDef>& function_table() {
     static const std::vector<PyMethodDef> table = [] {
         std::vector<PyMethodDef> functions;
         add_constructor_functions(functions);
+        add_joining_functions(functions);
         add_raw_parts_function(functions);
         add_runtime_functions(functions);
+        add_random_functions(functions);
         add_private_functions(functions);
         return functions;
     }();
@@ -44,7 +47,8 @@ const std::vector<PyMethodDef>& function_table() {
 void populate(PyObject* module) {
     check_status(PyModule_AddObjectRef(module, "IntervalArray", reinterpret_cast<PyObject*>(interval_array_type())));
     check_status(PyModule_AddObjectRef(module, "BoolArray", reinterpret_cast<PyObject*>(bool_array_type())));
-    Ref module_name = check(PyUnicode_FromString("boundwise._boundwise"));
+    Ref module_name =
+        check(PyUnicode_FromStringAndSize(kModuleName.data(), static_cast<Py_ssize_t>(kModuleName.size())));
     for (const PyMethodDef& def : function_table()) {
         Ref function = check(PyCMethod_New(const_cast<PyMethodDef*>(&def), module, module_name.get(), nullptr));
         check_status(PyObject_SetAttrString(module, def.ml_name, function.get()));

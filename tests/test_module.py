@@ -28,6 +28,11 @@ BUILT_SIGNATURES = {
     "empty": "(shape, *extra)", "full": "(shape, value, error=0.0)", "eye": "(n, m=None, k=0)",
     "identity": "(n)", "diag": "(v)", "linspace": "(start, stop, num=50, endpoint=True)",
     "arange": "(start, stop, step=1.0)", "from_raw_parts": "(midpoints, radii, shape)", "num_threads": "()",
+    "concatenate": "(arrays, axis=0)", "stack": "(arrays, axis=0)", "vstack": "(arrays)", "hstack": "(arrays)",
+    "split": "(a, indices_or_sections, axis=0)", "where_impl": "(condition, x, y)", "seed": "(seed_value)",
+    "rand": "(size=None, *extra)", "random_sample": "(size=None, *extra)", "randn": "(size=None, *extra)",
+    "randint": "(low, high, size=None, *extra)", "uniform": "(low, high, size=None, *extra)",
+    "normal": "(loc=0.0, scale=1.0, size=None, *extra)",
 }
 
 

@@ -1,6 +1,5 @@
 #include "bool_array/bool_array.hpp"
 
-#include <new>
 #include <string>
 #include <vector>
 
@@ -20,15 +19,8 @@ struct BoolArrayObject {
 
 BoolArrayObject* as_mask(PyObject* object) { return reinterpret_cast<BoolArrayObject*>(object); }
 
-constexpr const char* kClassDoc = "BoolArray(values)\n--\n\nA NumPy-style boolean array (mask).";
-
 PyObject* allocate(PyTypeObject* type, BoolMask mask) {
-    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    PyObject* object = (alloc ? alloc : PyType_GenericAlloc)(type, 0);
-    if (!object) throw PythonError{};
-    new (&as_mask(object)->mask) BoolMask(std::move(mask));
-    as_mask(object)->borrows = 0;
-    return object;
+    return allocate_instance<BoolArrayObject, &BoolArrayObject::mask>(type, std::move(mask));
 }
 
 // NumPy's boolean scalar is not an int; it converts through __bool__.
@@ -49,11 +41,6 @@ BoolMask to_mask(PyObject* values) {
     return BoolMask(std::move(bytes));
 }
 
-BoolMask read_mask(PyObject* self) {
-    if (as_mask(self)->borrows < 0) throw Error(ErrorKind::Runtime, "Already mutably borrowed");
-    return as_mask(self)->mask;
-}
-
 Ref mask_list(const BoolMask& mask) {
     Ref list = check(PyList_New(static_cast<Py_ssize_t>(mask.size())));
     for (std::size_t i = 0; i < mask.size(); ++i)
@@ -61,21 +48,9 @@ Ref mask_list(const BoolMask& mask) {
     return list;
 }
 
-const Signature kNew{"BoolArray.__new__()", {"values"}, 1, false};
-PyObject* new_slot(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded([&] {
-        Arguments a = parse_arguments(kNew, args, kwargs);
-        BoolMask mask = convert_argument("values", [&] { return to_mask(a[0]); });
-        return allocate(type, std::move(mask));
-    });
-}
+PyObject* new_instance(PyTypeObject* type, const Arguments& a) { return allocate(type, a.convert(0, to_mask)); }
 
-void dealloc_slot(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    as_mask(self)->mask.~BoolMask();
-    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
-    Py_DECREF(type);
-}
+constexpr ClassDeclaration kClass{"BoolArray", "values", new_instance, "A NumPy-style boolean array (mask)."};
 
 PyObject* repr_slot(PyObject* self) noexcept {
     return guarded([&] {
@@ -95,75 +70,47 @@ int bool_slot(PyObject* self) noexcept {
     return guarded(
         [&] {
             const BoolMask mask = read_mask(self);
-            if (mask.size() != 1)
-                throw value_error(
-                    "The truth value of an array with more than one element is ambiguous. Use a.any() or a.all()");
+            check_single_truth_value(mask.size());
             return mask[0] ? 1 : 0;
         },
         -1);
 }
 
-const Signature kTolist{"BoolArray.tolist()", {}, 0, false};
-PyObject* tolist_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kTolist, args, kwargs);
-    return mask_list(read_mask(self)).release();
-}
+// tolist and __getstate__: the elements as a list of bools.
+PyObject* tolist_method(PyObject* self, const Arguments&) { return mask_list(read_mask(self)).release(); }
 
-const Signature kGetstate{"BoolArray.__getstate__()", {}, 0, false};
-PyObject* getstate_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kGetstate, args, kwargs);
-    return mask_list(read_mask(self)).release();
-}
-
-const Signature kSetstate{"BoolArray.__setstate__()", {"state"}, 1, false};
-PyObject* setstate_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    Arguments a = parse_arguments(kSetstate, args, kwargs);
+PyObject* setstate_method(PyObject* self, const Arguments& a) {
     if (as_mask(self)->borrows != 0) throw Error(ErrorKind::Runtime, "Already borrowed");
-    BoolMask mask = convert_argument("state", [&] { return to_mask(a[0]); });
+    BoolMask mask = a.convert(0, to_mask);
     as_mask(self)->mask = std::move(mask);
     Py_RETURN_NONE;
 }
 
-const Signature kReduce{"BoolArray.__reduce__()", {}, 0, false};
-PyObject* reduce_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kReduce, args, kwargs);
-    Ref name = check(PyUnicode_FromString("boundwise._boundwise"));
-    Ref module = check(PyImport_Import(name.get()));
-    Ref cls = check(PyObject_GetAttrString(module.get(), "BoolArray"));
+PyObject* reduce_method(PyObject* self, const Arguments&) {
+    Ref cls = module_attribute("BoolArray");
     Ref list = mask_list(read_mask(self));
     Ref arguments = check(PyTuple_Pack(1, list.get()));
     return check(PyTuple_Pack(2, cls.get(), arguments.get())).release();
 }
 
+constexpr auto kMethods = method_table("BoolArray", {
+    {"tolist", "", tolist_method, "The elements as a list of bools."},
+    {"__getstate__", "", tolist_method, "Pickle support."},
+    {"__setstate__", "state", setstate_method, "Pickle support."},
+    {"__reduce__", "", reduce_method, "Pickle support."},
+});
+
 PyTypeObject* create_type() {
-    static PyMethodDef methods[] = {
-        method_def<tolist_method>("tolist", "tolist($self)\n--\n\nThe elements as a list of bools."),
-        method_def<getstate_method>("__getstate__", "__getstate__($self)\n--\n\nPickle support."),
-        method_def<setstate_method>("__setstate__", "__setstate__($self, state)\n--\n\nPickle support."),
-        method_def<reduce_method>("__reduce__", "__reduce__($self)\n--\n\nPickle support."),
-        {nullptr, nullptr, 0, nullptr},
+    TypeTables tables;
+    add_entries<kMethods>(tables.methods);
+    tables.slots = {
+        {Py_tp_dealloc, slot_pointer(deallocate_instance<BoolArrayObject, &BoolArrayObject::mask>)},
+        {Py_tp_repr, slot_pointer(repr_slot)},
+        {Py_tp_str, slot_pointer(repr_slot)},
+        {Py_mp_length, slot_pointer(length_slot)},
+        {Py_nb_bool, slot_pointer(bool_slot)},
     };
-    static PyType_Slot slots[] = {
-        {Py_tp_doc, const_cast<char*>(kClassDoc)},
-        {Py_tp_new, reinterpret_cast<void*>(new_slot)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_slot)},
-        {Py_tp_repr, reinterpret_cast<void*>(repr_slot)},
-        {Py_tp_str, reinterpret_cast<void*>(repr_slot)},
-        {Py_tp_methods, methods},
-        {Py_mp_length, reinterpret_cast<void*>(length_slot)},
-        {Py_nb_bool, reinterpret_cast<void*>(bool_slot)},
-        {0, nullptr},
-    };
-    static PyType_Spec type_spec{
-        .name = "boundwise._boundwise.BoolArray",
-        .basicsize = static_cast<int>(sizeof(BoolArrayObject)),
-        .itemsize = 0,
-        .flags = Py_TPFLAGS_DEFAULT,
-        .slots = slots,
-    };
-    PyObject* type = PyType_FromSpec(&type_spec);
-    if (!type) throw PythonError{};
-    return reinterpret_cast<PyTypeObject*>(type);
+    return create_class<kClass>(static_cast<int>(sizeof(BoolArrayObject)), Py_TPFLAGS_DEFAULT, std::move(tables));
 }
 
 }  // namespace
@@ -172,6 +119,13 @@ PyTypeObject* bool_array_type() {
     static PyTypeObject* type = nullptr;  // created once under the interpreter lock
     if (!type) type = create_type();
     return type;
+}
+
+bool is_bool_array(PyObject* object) { return PyObject_TypeCheck(object, bool_array_type()) != 0; }
+
+BoolMask read_mask(PyObject* self) {
+    if (as_mask(self)->borrows < 0) throw Error(ErrorKind::Runtime, "Already mutably borrowed");
+    return as_mask(self)->mask;
 }
 
 PyObject* wrap_mask(BoolMask mask) { return allocate(bool_array_type(), std::move(mask)); }

@@ -8,8 +8,10 @@
 namespace boundwise::py {
 
 void add_constructor_functions(std::vector<PyMethodDef>& functions);
+void add_joining_functions(std::vector<PyMethodDef>& functions);
 void add_raw_parts_function(std::vector<PyMethodDef>& functions);
 void add_runtime_functions(std::vector<PyMethodDef>& functions);
+void add_random_functions(std::vector<PyMethodDef>& functions);
 // Underscore-prefixed helpers for the test suite, registered after the public functions.
 void add_private_functions(std::vector<PyMethodDef>& functions);
 

@@ -98,9 +98,7 @@ int bool_slot(PyObject* self) noexcept {
     return guarded(
         [&] {
             const Array a = read_array(self);
-            if (a.size() != 1)
-                throw value_error(
-                    "The truth value of an array with more than one element is ambiguous. Use a.any() or a.all()");
+            check_single_truth_value(a.size());
             const Interval x = a.read(0);
             return (x.mid == 0.0 && x.rad == 0.0) ? 0 : 1;
         },
@@ -119,14 +117,14 @@ Py_ssize_t length_slot(PyObject* self) noexcept {
         Py_ssize_t{-1});
 }
 
-const Signature kScale{"IntervalArray.scale()", {"scalar"}, 1, false};
-PyObject* scale_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    Arguments a = parse_arguments(kScale, args, kwargs);
-    const double scalar = convert_argument("scalar", [&] { return to_double(a[0]); });
+PyObject* scale_method(PyObject* self, const Arguments& a) {
+    const double scalar = a.convert(0, to_double);
     return wrap(multiply_point(read_array(self), scalar));
 }
 
-void* slot_pointer(auto function) { return reinterpret_cast<void*>(function); }
+constexpr auto kMethods = method_table("IntervalArray", {
+    {"scale", "scalar", scale_method, "Scale the array by an exact scalar (fast path)."},
+});
 
 }  // namespace
 
@@ -145,9 +143,6 @@ void add_operator_slots(std::vector<PyType_Slot>& slots) {
     slots.push_back({Py_mp_length, slot_pointer(length_slot)});
 }
 
-void add_operator_methods(std::vector<PyMethodDef>& methods) {
-    methods.push_back(method_def<scale_method>(
-        "scale", "scale($self, scalar)\n--\n\nScale the array by an exact scalar (fast path)."));
-}
+void add_operator_methods(std::vector<PyMethodDef>& methods) { add_entries<kMethods>(methods); }
 
 }  // namespace boundwise::py

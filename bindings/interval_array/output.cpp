@@ -19,54 +19,26 @@ PyObject* text_slot(PyObject* self) noexcept {
     });
 }
 
-std::uint64_t index_argument(const Arguments& a) {
-    return convert_argument("idx", [&] { return to_u64(a[0]); });
-}
-
-const Signature kGet{"IntervalArray.get()", {"idx"}, 1, false};
-PyObject* get_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    Arguments a = parse_arguments(kGet, args, kwargs);
-    const Interval x = read_array(self).read(index_argument(a));
+// get and item: the (midpoint, radius) of the element at flat index idx.
+PyObject* element_method(PyObject* self, const Arguments& a) {
+    const Interval x = read_array(self).read(a.convert(0, to_u64));
     return new_pair(x.mid, x.rad).release();
 }
 
-const Signature kItem{"IntervalArray.item()", {"idx"}, 1, false};
-PyObject* item_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    Arguments a = parse_arguments(kItem, args, kwargs);
-    const Interval x = read_array(self).read(index_argument(a));
-    return new_pair(x.mid, x.rad).release();
-}
-
-Interval read_or_index_error(PyObject* self, std::uint64_t i) {
+// midpoint and radius: one part of that element, with a plainer IndexError.
+template <double Interval::*Part>
+PyObject* element_part_method(PyObject* self, const Arguments& a) {
+    const std::uint64_t i = a.convert(0, to_u64);
     const Array value = read_array(self);
     if (i >= value.size()) throw index_error("index out of range");
-    return value.read(i);
+    return new_float(value.read(i).*Part).release();
 }
 
-const Signature kMidpoint{"IntervalArray.midpoint()", {"idx"}, 1, false};
-PyObject* midpoint_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    Arguments a = parse_arguments(kMidpoint, args, kwargs);
-    return new_float(read_or_index_error(self, index_argument(a)).mid).release();
-}
-
-const Signature kRadius{"IntervalArray.radius()", {"idx"}, 1, false};
-PyObject* radius_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    Arguments a = parse_arguments(kRadius, args, kwargs);
-    return new_float(read_or_index_error(self, index_argument(a)).rad).release();
-}
-
-const Signature kValues{"IntervalArray.values()", {}, 0, false};
-PyObject* values_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kValues, args, kwargs);
+// values and radii: one part of every element as a flat list, row-major.
+template <const double* (Array::*Part)() const>
+PyObject* parts_method(PyObject* self, const Arguments&) {
     const Array a = read_array(self);
-    return new_list_of_doubles(a.mid(), a.size()).release();
-}
-
-const Signature kRadii{"IntervalArray.radii()", {}, 0, false};
-PyObject* radii_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kRadii, args, kwargs);
-    const Array a = read_array(self);
-    return new_list_of_doubles(a.rad(), a.size()).release();
+    return new_list_of_doubles((a.*Part)(), a.size()).release();
 }
 
 // Nested lists for the dimensions from `axis` on, starting at flat element `offset`.
@@ -96,45 +68,38 @@ void check_list_count(const Shape& shape) {
         throw Error(ErrorKind::Memory, "tolist: shape " + format_shape(shape) + " needs too many lists");
 }
 
-const Signature kTolist{"IntervalArray.tolist()", {}, 0, false};
-PyObject* tolist_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kTolist, args, kwargs);
+PyObject* tolist_method(PyObject* self, const Arguments&) {
     const Array a = read_array(self);
     if (a.ndim() == 0) return new_pair(a.mid()[0], a.rad()[0]).release();
     check_list_count(a.shape());
     return nested_list(a, a.strides(), 0, 0).release();
 }
 
-const Signature kReduce{"IntervalArray.__reduce__()", {}, 0, false};
-PyObject* reduce_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kReduce, args, kwargs);
-    Ref name = check(PyUnicode_FromString("boundwise._boundwise"));
-    Ref module = check(PyImport_Import(name.get()));
-    Ref constructor = check(PyObject_GetAttrString(module.get(), "from_raw_parts"));
+// The lists a pickle holds: the shape, the midpoints and the radii.
+struct PickledParts {
+    Ref shape, midpoints, radii;
+};
+
+PickledParts pickled_parts(PyObject* self) {
     const Array a = read_array(self);
-    Ref midpoints = new_list_of_doubles(a.mid(), a.size());
-    Ref radii = new_list_of_doubles(a.rad(), a.size());
-    Ref shape = new_list_of_dims(a.shape());
-    Ref parts = check(PyTuple_Pack(3, midpoints.get(), radii.get(), shape.get()));
-    return check(PyTuple_Pack(2, constructor.get(), parts.get())).release();
+    return {new_list_of_dims(a.shape()), new_list_of_doubles(a.mid(), a.size()), new_list_of_doubles(a.rad(), a.size())};
 }
 
-const Signature kGetstate{"IntervalArray.__getstate__()", {}, 0, false};
-PyObject* getstate_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    parse_arguments(kGetstate, args, kwargs);
-    const Array a = read_array(self);
-    Ref shape = new_list_of_dims(a.shape());
-    Ref midpoints = new_list_of_doubles(a.mid(), a.size());
-    Ref radii = new_list_of_doubles(a.rad(), a.size());
-    return check(PyTuple_Pack(3, shape.get(), midpoints.get(), radii.get())).release();
+PyObject* reduce_method(PyObject* self, const Arguments&) {
+    Ref constructor = module_attribute("from_raw_parts");
+    const PickledParts p = pickled_parts(self);
+    Ref arguments = check(PyTuple_Pack(3, p.midpoints.get(), p.radii.get(), p.shape.get()));
+    return check(PyTuple_Pack(2, constructor.get(), arguments.get())).release();
 }
 
-const Signature kSetstate{"IntervalArray.__setstate__()", {"state"}, 1, false};
-PyObject* setstate_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    Arguments a = parse_arguments(kSetstate, args, kwargs);
+PyObject* getstate_method(PyObject* self, const Arguments&) {
+    const PickledParts p = pickled_parts(self);
+    return check(PyTuple_Pack(3, p.shape.get(), p.midpoints.get(), p.radii.get())).release();
+}
+
+PyObject* setstate_method(PyObject* self, const Arguments& a) {
     ExclusiveBorrow borrow(self);
-    RawParts parts = convert_argument("state", [&] {
-        PyObject* state = a[0];
+    RawParts parts = a.convert(0, [](PyObject* state) {
         if (!PyTuple_Check(state))
             throw type_error("'" + type_name(state) + "' object cannot be converted to 'PyTuple'");
         const Py_ssize_t n = PyTuple_Size(state);
@@ -151,31 +116,26 @@ PyObject* setstate_method(PyObject* self, PyObject* args, PyObject* kwargs) {
     Py_RETURN_NONE;
 }
 
+constexpr auto kMethods = method_table("IntervalArray", {
+    {"get", "idx", element_method, "The (midpoint, radius) of the element at flat index idx."},
+    {"item", "idx", element_method, "The (midpoint, radius) of the element at flat index idx."},
+    {"midpoint", "idx", element_part_method<&Interval::mid>, "The midpoint of the element at flat index idx."},
+    {"radius", "idx", element_part_method<&Interval::rad>, "The radius of the element at flat index idx."},
+    {"values", "", parts_method<&Array::mid>, "The stored midpoints as a flat list, row-major."},
+    {"radii", "", parts_method<&Array::rad>, "The stored radii as a flat list, row-major."},
+    {"tolist", "", tolist_method, "Nested lists of (midpoint, radius) tuples following the shape."},
+    {"__reduce__", "", reduce_method, "Pickle support."},
+    {"__getstate__", "", getstate_method, "Pickle support."},
+    {"__setstate__", "state", setstate_method, "Pickle support."},
+});
+
 }  // namespace
 
-void add_output_methods(std::vector<PyMethodDef>& methods) {
-    methods.push_back(method_def<get_method>(
-        "get", "get($self, idx)\n--\n\nThe (midpoint, radius) of the element at flat index idx."));
-    methods.push_back(method_def<item_method>(
-        "item", "item($self, idx)\n--\n\nThe (midpoint, radius) of the element at flat index idx."));
-    methods.push_back(method_def<midpoint_method>(
-        "midpoint", "midpoint($self, idx)\n--\n\nThe midpoint of the element at flat index idx."));
-    methods.push_back(method_def<radius_method>(
-        "radius", "radius($self, idx)\n--\n\nThe radius of the element at flat index idx."));
-    methods.push_back(method_def<values_method>(
-        "values", "values($self)\n--\n\nThe stored midpoints as a flat list, row-major."));
-    methods.push_back(method_def<radii_method>(
-        "radii", "radii($self)\n--\n\nThe stored radii as a flat list, row-major."));
-    methods.push_back(method_def<tolist_method>(
-        "tolist", "tolist($self)\n--\n\nNested lists of (midpoint, radius) tuples following the shape."));
-    methods.push_back(method_def<reduce_method>("__reduce__", "__reduce__($self)\n--\n\nPickle support."));
-    methods.push_back(method_def<getstate_method>("__getstate__", "__getstate__($self)\n--\n\nPickle support."));
-    methods.push_back(method_def<setstate_method>("__setstate__", "__setstate__($self, state)\n--\n\nPickle support."));
-}
+void add_output_methods(std::vector<PyMethodDef>& methods) { add_entries<kMethods>(methods); }
 
 void add_text_slots(std::vector<PyType_Slot>& slots) {
-    slots.push_back({Py_tp_repr, reinterpret_cast<void*>(text_slot)});
-    slots.push_back({Py_tp_str, reinterpret_cast<void*>(text_slot)});
+    slots.push_back({Py_tp_repr, slot_pointer(text_slot)});
+    slots.push_back({Py_tp_str, slot_pointer(text_slot)});
 }
 
 }  // namespace boundwise::py

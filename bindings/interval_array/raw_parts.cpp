@@ -3,7 +3,7 @@
 #include <string>
 
 #include "boundwise/error.hpp"
-#include "boundwise/text/format.hpp"
+#include "support/convert.hpp"
 #include "support/errors.hpp"
 
 namespace boundwise::py {
@@ -26,8 +26,7 @@ std::string exact_product_text(const Shape& shape) {
 Array array_from_raw_parts(RawParts parts) {
     if (parts.midpoints.size() != parts.radii.size())
         throw value_error("midpoints and radii must have the same length");
-    for (double r : parts.radii)
-        if (r < 0) throw value_error("radii must be non-negative, got " + format_number(r));
+    for (double r : parts.radii) check_radius(r);
     const auto product = checked_product(parts.shape);
     if (!product || *product != parts.midpoints.size())
         throw value_error("midpoints length " + std::to_string(parts.midpoints.size()) + " != product of shape " +

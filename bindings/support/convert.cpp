@@ -41,6 +41,12 @@ std::int64_t to_i64(PyObject* object) {
 
 bool to_bool(PyObject* object) { return check_status(PyObject_IsTrue(object)) != 0; }
 
+void check_single_truth_value(std::uint64_t size) {
+    if (size != 1)
+        throw value_error(
+            "The truth value of an array with more than one element is ambiguous. Use a.any() or a.all()");
+}
+
 std::vector<Ref> sequence_items(PyObject* object) {
     if (PyUnicode_Check(object) || !PySequence_Check(object))
         throw type_error("'" + type_name(object) + "' object cannot be converted to 'Sequence'");
@@ -69,34 +75,29 @@ Shape to_dimension_list(PyObject* object) {
     return dims;
 }
 
+Shape to_shape(PyObject* shape, std::span<PyObject* const> extra) {
+    // sequence_items refuses a str or a non-sequence; no need to throw and catch for it.
+    const bool sequence = !PyUnicode_Check(shape) && PySequence_Check(shape);
+    std::optional<Shape> dims;
+    if (sequence) dims = attempt(Recoverable::ConversionErrors, [&] { return to_dimension_list(shape); });
+    if (!dims) dims = attempt(Recoverable::ConversionErrors, [&] { return Shape{to_u64(shape)}; });
+    if (!dims) throw type_error("shape must be an int or a sequence of ints");
+    for (PyObject* item : extra) dims->push_back(to_u64(item));
+    check_ndim(dims->size());
+    return std::move(*dims);
+}
+
+void check_radius(double r) {
+    if (r < 0) throw value_error("radii must be non-negative, got " + format_number(r));
+}
+
+double error_argument(const Arguments& a, std::size_t i) {
+    const double error = a.convert_or(i, 0.0, to_double);
+    if (error < 0) throw value_error("error must be non-negative");
+    return error;
+}
+
 namespace {
-
-// Runs convert(); false when it failed as a conversion (the error is cleared),
-// so that the caller can try another reading. Other errors propagate.
-template <class Convert>
-bool converted(Convert&& convert) {
-    try {
-        convert();
-        return true;
-    } catch (const PythonError&) {
-        if (!conversion_failed()) throw;
-        PyErr_Clear();
-    } catch (const Error& e) {
-        if (e.kind != ErrorKind::Type) throw;
-    }
-    return false;
-}
-
-}  // namespace
-
-Shape to_shape(PyObject* shape, const std::vector<PyObject*>& extra) {
-    Shape dims;
-    if (!converted([&] { dims = to_dimension_list(shape); }) && !converted([&] { dims = {to_u64(shape)}; }))
-        throw type_error("shape must be an int or a sequence of ints");
-    for (PyObject* item : extra) dims.push_back(to_u64(item));
-    check_ndim(dims.size());
-    return dims;
-}
 
 std::optional<Interval> try_pair(PyObject* object) {
     if (!PyTuple_Check(object) || PyTuple_Size(object) != 2) return std::nullopt;
@@ -108,18 +109,8 @@ std::optional<Interval> try_pair(PyObject* object) {
     return Interval{*m, *r};
 }
 
-namespace {
-
-void check_radius(double r) {
-    if (r < 0) throw value_error("radii must be non-negative, got " + format_number(r));
-}
-
 Interval scalar_interval(PyObject* object, double error) {
-    if (auto x = try_double(object)) return {*x, error};
-    if (auto pair = try_pair(object)) {
-        check_radius(pair->rad);
-        return *pair;
-    }
+    if (auto x = try_interval(object, error)) return *x;
     throw type_error("cannot convert " + type_name(object) + " to an interval value");
 }
 
@@ -180,10 +171,14 @@ Shape collect(PyObject* values, double error, std::size_t depth, Collected& out)
 
 }  // namespace
 
-Interval to_interval(PyObject* object, double error) { return scalar_interval(object, error); }
+std::optional<Interval> try_interval(PyObject* object, double error) {
+    if (auto x = try_double(object)) return Interval{*x, error};
+    auto pair = try_pair(object);
+    if (pair) check_radius(pair->rad);
+    return pair;
+}
 
 Array to_array(PyObject* values, double error) {
-    if (error < 0) throw value_error("error must be non-negative");
     if (is_interval_array(values)) return read_array(values);
     Collected out;
     Shape shape = collect(values, error, 0, out);

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "boundwise/array/array.hpp"
+#include "support/args.hpp"
 #include "support/handle.hpp"
 
 namespace boundwise::py {
@@ -20,6 +22,10 @@ std::uint64_t to_u64(PyObject* object);
 std::int64_t to_i64(PyObject* object);
 bool to_bool(PyObject* object);
 
+// The truth value of an array exists for one element only: ValueError
+// "The truth value of an array with more than one element is ambiguous. ..." otherwise.
+void check_single_truth_value(std::uint64_t size);
+
 // A snapshot of a sequence's items (owned references), so that Python code run
 // while reading them (__float__, __index__) cannot pull items from under us.
 // TypeError "'<type>' object cannot be converted to 'Sequence'" for non-sequences.
@@ -29,13 +35,21 @@ Shape to_dimension_list(PyObject* object);
 
 // The shape convention of zeros/ones/empty/full: an int or a sequence of ints,
 // followed by the `extra` ints.
-Shape to_shape(PyObject* shape, const std::vector<PyObject*>& extra = {});
+Shape to_shape(PyObject* shape, std::span<PyObject* const> extra = {});
 
-// A number (radius `error`) or a (midpoint, radius) tuple.
-Interval to_interval(PyObject* object, double error);
-std::optional<Interval> try_pair(PyObject* object);
+// ValueError "radii must be non-negative, got <r>" for a negative radius (NaN passes).
+void check_radius(double r);
 
-// The nested-list conversion behind array() and IntervalArray(values, error).
+// The `error` argument of array, full and IntervalArray(): a float, 0.0 when
+// absent; ValueError "error must be non-negative" below zero.
+double error_argument(const Arguments& a, std::size_t i);
+
+// A number (radius `error`) or a (midpoint, radius) tuple with a valid
+// radius; nothing for other objects.
+std::optional<Interval> try_interval(PyObject* object, double error);
+
+// The nested-list conversion behind array() and IntervalArray(values, error);
+// `error` is a radius error_argument accepted.
 Array to_array(PyObject* values, double error);
 
 }  // namespace boundwise::py

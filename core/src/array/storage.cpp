@@ -36,7 +36,7 @@ void advise_huge_pages(void* block, std::size_t bytes) {
 
 IntervalStorage* IntervalStorage::allocate(std::uint64_t n) {
     if (n > kMaxElements) throw InternalFailure("invalid layout");
-    const std::size_t bytes = static_cast<std::size_t>(n) * 16;
+    const std::size_t bytes = static_cast<std::size_t>(n) * kBytesPerElement;
     void* block = std::malloc(bytes + 2 * 64);
     if (block == nullptr)
         throw Error(ErrorKind::Memory, "cannot allocate " + std::to_string(bytes) + " bytes for an array of " +

@@ -8,7 +8,10 @@
 
 namespace boundwise {
 
-// Largest element count: 16 * n must not exceed 2^63 - 64.
+// Bytes one element takes in the buffer: its midpoint and its radius.
+inline constexpr std::uint64_t kBytesPerElement = 2 * sizeof(double);
+
+// Largest element count: kBytesPerElement * n must not exceed 2^63 - 64.
 inline constexpr std::uint64_t kMaxElements = 576460752303423484ULL;
 
 class IntervalStorage {
