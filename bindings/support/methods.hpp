@@ -35,6 +35,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -46,6 +48,7 @@
 #include "support/args.hpp"
 #include "support/heap_type.hpp"
 #include "support/objects.hpp"
+#include "support/status.hpp"
 #include "support/trampoline.hpp"
 
 namespace boundwise::py {
@@ -152,6 +155,24 @@ consteval FixedText<Size> pieces_text(const std::array<std::string_view, N>& pie
 // Pieces joined into static text, the pieces being constexpr (Pieces names them).
 template <const auto& Pieces>
 inline constexpr auto kJoined = pieces_text<pieces_size(Pieces)>(Pieces);
+
+// Below this many elements an element-wise computation keeps the interpreter
+// lock: handing it over costs more than the work.
+inline constexpr std::uint64_t kReleaseLockFrom = 4096;
+
+// Runs compute() (returning an Array or a Result<Array>) over operands of up to
+// `size` elements, without the interpreter lock from kReleaseLockFrom elements
+// on; reports the status flags and wraps the result.
+template <class Compute>
+PyObject* run_element_wise(std::uint64_t size, Compute&& compute) {
+    Result<Array> result = [&]() -> Result<Array> {
+        std::optional<ReleasedLock> unlocked;
+        if (size >= kReleaseLockFrom) unlocked.emplace();
+        return compute();
+    }();
+    report_status(result.flags);
+    return wrap(std::move(result.value));
+}
 
 // Runs an element-wise core function on self: the shared entry of element-wise methods.
 PyObject* apply_to_self(PyObject* self, ArrayFunction function);

@@ -65,6 +65,24 @@ inline constexpr double kQuotientResidualLimit = 0x1p-966;
 // pred(x) when `step` holds, else x, for finite x.
 [[gnu::always_inline]] inline double pred_if(bool step, double x) { return -succ_if(step, -x); }
 
+// Four steps up: a result of the math library is trusted to lie within four
+// doubles of the exact value, so succ4 of it bounds the exact value from
+// above. +inf and NaN are kept; -inf steps to -DBL_MAX and on. Equal to four
+// calls of succ, computed on the monotone integer key of x (the bit pattern for
+// x >= 0, its negation for x < 0; both zeros have key 0).
+[[gnu::always_inline]] inline double succ4(double x) {
+    constexpr std::int64_t kInfinityKey = 0x7FF0000000000000;
+    const auto bits = std::bit_cast<std::int64_t>(x);
+    const std::int64_t magnitude = bits & 0x7FFFFFFFFFFFFFFF;
+    if (magnitude > kInfinityKey) return x;  // NaN
+    std::int64_t key = bits < 0 ? -magnitude : magnitude;
+    key = key + 4 < kInfinityKey ? key + 4 : kInfinityKey;
+    return std::bit_cast<double>(key < 0 ? (-key | std::numeric_limits<std::int64_t>::min()) : key);
+}
+
+// Four steps down: -succ4(-x).
+[[gnu::always_inline]] inline double pred4(double x) { return -succ4(-x); }
+
 // TwoSum: for s = fl(x + y), the exact x + y - s (exact whenever s is finite).
 [[gnu::always_inline]] inline double sum_error(double x, double y, double s) {
     const double b = s - x;

@@ -1,0 +1,85 @@
+// The loops of the element-wise functions: a scalar element rule applied to
+// every element, on the calling thread or in fixed chunks on the pool.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <type_traits>
+
+#include "boundwise/array/array.hpp"
+#include "boundwise/kernels/chunking.hpp"
+#include "boundwise/layout/broadcast.hpp"
+#include "boundwise/runtime/pool.hpp"
+#include "boundwise/status.hpp"
+
+namespace boundwise::elementwise {
+
+enum class Dispatch { Here, Pool };
+
+// Applies rule(m, r, flags) -> Interval to every element of a. With
+// Dispatch::Pool, arrays from kParallelThreshold elements on run in chunks of
+// kUnaryChunk; every element depends on its own input only, so the result is
+// the same for any number of threads. Flags set by any element are merged.
+template <class Rule>
+Result<Array> map_elements(const Array& a, Rule rule, Dispatch dispatch) {
+    static_assert(std::is_nothrow_invocable_r_v<Interval, Rule&, double, double, Status&>,
+                  "element rules run on pool workers and must not throw");
+    Array out = Array::uninitialized(a.shape());
+    const std::uint64_t n = a.size();
+    const double* am = a.mid();
+    const double* ar = a.rad();
+    double* om = out.mid_mut();
+    double* orad = out.rad_mut();
+    std::atomic<std::uint32_t> merged{0};
+    auto chunk = [&](std::size_t begin, std::size_t end) noexcept {
+        Status flags = Status::None;
+        for (std::size_t i = begin; i < end; ++i) {
+            const Interval v = rule(am[i], ar[i], flags);
+            om[i] = v.mid;
+            orad[i] = v.rad;
+        }
+        if (flags != Status::None) merged.fetch_or(static_cast<std::uint32_t>(flags), std::memory_order_relaxed);
+    };
+    if (dispatch == Dispatch::Pool) {
+        for_each_chunk(n, kParallelThreshold, kUnaryChunk, chunk);
+    } else if (n) {
+        chunk(0, n);
+    }
+    return {std::move(out), static_cast<Status>(merged.load(std::memory_order_relaxed))};
+}
+
+// Applies rule(am, ar, bm, br, flags) -> Interval to the element pairs of a and
+// b, broadcast to `out` (each operand has product(out) elements or exactly
+// one, which is repeated). Always on the calling thread.
+template <class Rule>
+Result<Array> map_pairs(const Array& a, const Array& b, const Shape& out, Rule rule) {
+    Array r = Array::uninitialized(out);
+    const std::uint64_t n = r.size();
+    const std::uint64_t step_a = a.size() == 1 ? 0 : 1;
+    const std::uint64_t step_b = b.size() == 1 ? 0 : 1;
+    Status flags = Status::None;
+    double* om = r.mid_mut();
+    double* orad = r.rad_mut();
+    for (std::uint64_t i = 0; i < n; ++i) {
+        const Interval v = rule(a.mid()[i * step_a], a.rad()[i * step_a], b.mid()[i * step_b],
+                                b.rad()[i * step_b], flags);
+        om[i] = v.mid;
+        orad[i] = v.rad;
+    }
+    return {std::move(r), flags};
+}
+
+// map_pairs over a and b broadcast together (ValueError for incompatible
+// shapes); only an operand that cannot be paired as it is gets expanded.
+template <class Rule>
+Result<Array> map_broadcast(const Array& a, const Array& b, Rule rule) {
+    const Shape out = broadcast_result_shape(a, b);
+    const std::uint64_t count = element_count(out);
+    std::optional<Array> expanded_a, expanded_b;
+    const Array& x = is_kernel_operand(a, count) ? a : expanded_a.emplace(broadcast_to(a, out));
+    const Array& y = is_kernel_operand(b, count) ? b : expanded_b.emplace(broadcast_to(b, out));
+    return map_pairs(x, y, out, rule);
+}
+
+}  // namespace boundwise::elementwise

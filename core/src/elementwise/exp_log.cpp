@@ -1,0 +1,75 @@
+// exp, the logarithms and the square root: increasing functions, so the image
+// of [lo, hi] is [f(lo), f(hi)], each end taken from the math library and
+// moved four doubles outward.
+//
+// Which library: the C library's libm, on Linux glibc (2.28 or later, where
+// exp, log, log2 and pow are Szabolcs Nagy's implementations and sin, cos, tan
+// the IBM Accurate Mathematical Library). The glibc manual's table of known
+// maximal errors lists at most 2 ulps for these functions on x86-64, and a
+// result within k ulps of the exact value is covered by k steps, so four steps
+// leave a margin. Subnormal results are within the same ulp bounds (the ulp
+// there being the smallest subnormal), and overflow to +inf happens only above
+// DBL_MAX. The table does not cover the argument reduction of sin, cos and tan
+// for huge arguments (glibc's cos of 6381956970095103 * 2^797 is about 150 ulps
+// off), so those are trusted only on [-pi/4, pi/4] (trig_reduction.cpp). The
+// test suite checks all of this against high-precision values on random and
+// hard arguments; another libm must pass it before it is used. The square root
+// is the correctly rounded IEEE operation.
+#include <cmath>
+
+#include "boundwise/elementwise/hull.hpp"
+#include "elementary_rules.hpp"
+
+namespace boundwise::elementwise {
+
+namespace {
+
+// An element without a value: NaN for a NaN input, NaN flagged as a domain
+// error for an input wholly outside the domain.
+Interval no_value(double hi, Status& flags) {
+    if (!std::isnan(hi)) flags |= Status::DomainError;
+    return {kNaN, kNaN};
+}
+
+// log, log2 and log10: hi <= 0 leaves no point of the domain. A lower end at
+// or below 0 holds positive reals arbitrarily close to 0 (not only the
+// subnormals), whose logarithms are unbounded below.
+template <double (*Log)(double)>
+Interval logarithm(double m, double r, Status& flags) {
+    const Endpoints x = element_endpoints(m, r);
+    if (!(x.hi > 0)) return no_value(x.hi, flags);
+    const double c = Log(m);
+    const double lo = x.lo > 0 ? pred4(x.lo == m ? c : Log(x.lo)) : -kInfinity;
+    return hull_with_midpoint(lo, succ4(x.hi == m ? c : Log(x.hi)), c);
+}
+
+double log_e(double x) { return std::log(x); }
+double log_2(double x) { return std::log2(x); }
+double log_10(double x) { return std::log10(x); }
+
+}  // namespace
+
+// exp is positive, so the lower end is at least 0; an overflow of the library
+// value gives +inf, which stays +inf.
+Interval exp_rule(double m, double r, Status&) noexcept {
+    const Endpoints x = element_endpoints(m, r);
+    if (std::isnan(x.lo)) return {kNaN, kNaN};
+    const double c = std::exp(m);
+    const double at_lo = x.lo == m ? c : std::exp(x.lo);
+    const double at_hi = x.hi == m ? c : std::exp(x.hi);
+    return hull_with_midpoint(max_num(pred4(at_lo), 0.0), succ4(at_hi), c);
+}
+
+Interval ln_rule(double m, double r, Status& flags) noexcept { return logarithm<log_e>(m, r, flags); }
+Interval log2_rule(double m, double r, Status& flags) noexcept { return logarithm<log_2>(m, r, flags); }
+Interval log10_rule(double m, double r, Status& flags) noexcept { return logarithm<log_10>(m, r, flags); }
+
+// sqrt of the non-negative part; hi = 0 still holds the point 0.
+Interval sqrt_rule(double m, double r, Status& flags) noexcept {
+    const Endpoints x = element_endpoints(m, r);
+    if (!(x.hi >= 0)) return no_value(x.hi, flags);
+    const double lo = x.lo > 0 ? max_num(pred4(std::sqrt(x.lo)), 0.0) : 0.0;
+    return hull_with_midpoint(lo, succ4(std::sqrt(x.hi)), std::sqrt(m));
+}
+
+}  // namespace boundwise::elementwise

@@ -1,0 +1,81 @@
+// Piecewise functions: sign, nan_to_num, clip, maximum and minimum. They are
+// cheap enough that they always run on the calling thread.
+#include <cmath>
+
+#include "boundwise/elementwise/functions.hpp"
+#include "boundwise/elementwise/hull.hpp"
+#include "boundwise/error.hpp"
+#include "boundwise/text/format.hpp"
+#include "element_map.hpp"
+
+namespace boundwise {
+
+namespace {
+
+using elementwise::Dispatch;
+using elementwise::map_broadcast;
+using elementwise::map_elements;
+
+// Endpoints with NaN ends for elements without a value; minNum and maxNum
+// (min_num / max_num) then let any other operand win. An infinite radius
+// reads as the whole line, so the stored entire line is never skipped.
+template <bool Maximum>
+Interval extreme(double am, double ar, double bm, double br, Status&) noexcept {
+    const Endpoints a = element_endpoints(am, ar);
+    const Endpoints b = element_endpoints(bm, br);
+    const double lo = Maximum ? max_num(a.lo, b.lo) : min_num(a.lo, b.lo);
+    const double hi = Maximum ? max_num(a.hi, b.hi) : min_num(a.hi, b.hi);
+    return from_endpoints(min_num(lo, hi), max_num(lo, hi));
+}
+
+// A zero-dimensional array holding the exact number x (NaN: no value).
+Array point(double x) {
+    const double radius = 0.0;
+    return Array::from_parts({&x, 1}, {&radius, 1}, Shape{});
+}
+
+}  // namespace
+
+Array sign(const Array& a) {
+    const auto rule = [](double m, double r, Status&) noexcept {
+        if (std::isnan(m) || std::isnan(r) || r == kInfinity) return Interval{0.0, 0.0};
+        const Endpoints x = to_endpoints(m, r);
+        if (x.hi < 0) return Interval{-1.0, 0.0};
+        if (x.lo > 0) return Interval{1.0, 0.0};
+        return Interval{0.0, 0.0};
+    };
+    return map_elements(a, rule, Dispatch::Here).value;
+}
+
+Array nan_to_num(const Array& a) {
+    const auto rule = [](double m, double r, Status&) noexcept {
+        if (std::isnan(m) || std::isnan(r)) return Interval{0.0, 0.0};
+        if (std::isinf(m)) m = std::copysign(kDoubleMax, m);
+        if (r == kInfinity) r = kDoubleMax;
+        return Interval{m, r};
+    };
+    return map_elements(a, rule, Dispatch::Here).value;
+}
+
+Array clip(const Array& a, double a_min, double a_max) {
+    if (a_min > a_max)
+        throw value_error("a_min must be <= a_max; got a_min=" + format_number(a_min) +
+                          " a_max=" + format_number(a_max));
+    const auto rule = [a_min, a_max](double m, double r, Status&) noexcept {
+        // The whole line first: its stored form has a NaN midpoint.
+        if (r == kInfinity) return from_endpoints(a_min, a_max);
+        if (std::isnan(m) || std::isnan(r)) return Interval{a_min, 0.0};
+        const Endpoints x = to_endpoints(m, r);
+        const double lo = min_num(max_num(x.lo, a_min), a_max);
+        const double hi = min_num(max_num(x.hi, a_min), a_max);
+        return from_endpoints(min_num(lo, hi), max_num(lo, hi));
+    };
+    return map_elements(a, rule, Dispatch::Here).value;
+}
+
+Array maximum(const Array& a, const Array& b) { return map_broadcast(a, b, extreme<true>).value; }
+Array minimum(const Array& a, const Array& b) { return map_broadcast(a, b, extreme<false>).value; }
+Array maximum(const Array& a, double x) { return maximum(a, point(x)); }
+Array minimum(const Array& a, double x) { return minimum(a, point(x)); }
+
+}  // namespace boundwise
