@@ -22,6 +22,7 @@ PyTypeObject* create_type() {
     add_output_methods(tables.methods);
     add_shape_methods(tables.methods, tables.properties);
     add_operator_methods(tables.methods);
+    add_reduction_methods(tables.methods);
     tables.slots.push_back(
         {Py_tp_dealloc, slot_pointer(deallocate_instance<IntervalArrayObject, &IntervalArrayObject::value>)});
     add_operator_slots(tables.slots);

@@ -57,6 +57,7 @@ void add_operator_slots(std::vector<PyType_Slot>& slots);
 void add_text_slots(std::vector<PyType_Slot>& slots);
 void add_operator_methods(std::vector<PyMethodDef>& methods);
 void add_output_methods(std::vector<PyMethodDef>& methods);
+void add_reduction_methods(std::vector<PyMethodDef>& methods);
 void add_shape_methods(std::vector<PyMethodDef>& methods, std::vector<PyGetSetDef>& getsets);
 
 }  // namespace boundwise::py
