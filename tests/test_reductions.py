@@ -249,6 +249,16 @@ def test_ordering_and_arg_functions_follow_the_python_model(n, special):
     assert (a.all(), a.any()) == (len(expected_nonzero) == n, bool(expected_nonzero))
     if n:
         assert (a.argmax(), a.argmin()) == (python_arg(xs, True), python_arg(xs, False))
+        row = a.reshape(1, n)  # the lane scan, element by element, against the whole-array kernels
+        assert (row.argmax(axis=1), row.argmin(axis=1)) == ([a.argmax()], [a.argmin()])
+        for whole, lane in [(a.max(), row.max(axis=1)), (a.min(), row.min(axis=1))]:
+            assert bits(whole) == bits(elements_of(lane)[0])
+        if not special:
+            ends = [exact_ends(*x) for x in xs]
+            assert encloses(*a.max(), max(e[0] for e in ends), max(e[1] for e in ends))
+            assert encloses(*a.min(), min(e[0] for e in ends), min(e[1] for e in ends))
+        elif any(r == INF for _, r in xs):
+            assert claims_nothing(*a.max()) and claims_nothing(*a.min())
 
 
 def test_sort_order_is_total_with_nan():
