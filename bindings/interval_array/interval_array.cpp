@@ -24,6 +24,7 @@ PyTypeObject* create_type() {
     add_operator_methods(tables.methods);
     add_comparison_methods(tables.methods);
     add_elementwise_methods(tables.methods);
+    add_reduction_methods(tables.methods);
     tables.slots.push_back(
         {Py_tp_dealloc, slot_pointer(deallocate_instance<IntervalArrayObject, &IntervalArrayObject::value>)});
     add_operator_slots(tables.slots);

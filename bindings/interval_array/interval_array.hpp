@@ -60,6 +60,7 @@ void add_text_slots(std::vector<PyType_Slot>& slots);
 void add_operator_methods(std::vector<PyMethodDef>& methods);
 void add_comparison_methods(std::vector<PyMethodDef>& methods);
 void add_output_methods(std::vector<PyMethodDef>& methods);
+void add_reduction_methods(std::vector<PyMethodDef>& methods);
 void add_shape_methods(std::vector<PyMethodDef>& methods, std::vector<PyGetSetDef>& getsets);
 void add_elementwise_methods(std::vector<PyMethodDef>& methods);
 void add_elementwise_slots(std::vector<PyType_Slot>& slots);

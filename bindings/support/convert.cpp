@@ -39,6 +39,11 @@ std::int64_t to_i64(PyObject* object) {
     return value;
 }
 
+std::optional<std::uint64_t> optional_axis(const Arguments& a, std::size_t i) {
+    if (!a.has(i) || a[i] == Py_None) return std::nullopt;
+    return a.convert(i, to_u64);
+}
+
 bool to_bool(PyObject* object) { return check_status(PyObject_IsTrue(object)) != 0; }
 
 void check_single_truth_value(std::uint64_t size) {

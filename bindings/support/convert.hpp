@@ -21,6 +21,9 @@ std::optional<double> try_double(PyObject* object);
 std::uint64_t to_u64(PyObject* object);
 std::int64_t to_i64(PyObject* object);
 bool to_bool(PyObject* object);
+// An optional axis: nothing when absent or None, else to_u64 (its TypeError
+// reported as an argument error of the parameter).
+std::optional<std::uint64_t> optional_axis(const Arguments& a, std::size_t i);
 
 // The truth value of an array exists for one element only: ValueError
 // "The truth value of an array with more than one element is ambiguous. ..." otherwise.

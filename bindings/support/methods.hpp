@@ -156,20 +156,12 @@ consteval FixedText<Size> pieces_text(const std::array<std::string_view, N>& pie
 template <const auto& Pieces>
 inline constexpr auto kJoined = pieces_text<pieces_size(Pieces)>(Pieces);
 
-// Below this many elements an element-wise computation keeps the interpreter
-// lock: handing it over costs more than the work.
-inline constexpr std::uint64_t kReleaseLockFrom = 4096;
-
 // Runs compute() (returning an Array or a Result<Array>) over operands of up to
-// `size` elements, without the interpreter lock from kReleaseLockFrom elements
-// on; reports the status flags and wraps the result.
+// `size` elements, without the interpreter lock on large operands
+// (unlocked_if_large); reports the status flags and wraps the result.
 template <class Compute>
 PyObject* run_element_wise(std::uint64_t size, Compute&& compute) {
-    Result<Array> result = [&]() -> Result<Array> {
-        std::optional<ReleasedLock> unlocked;
-        if (size >= kReleaseLockFrom) unlocked.emplace();
-        return compute();
-    }();
+    Result<Array> result = unlocked_if_large(size, [&]() -> Result<Array> { return compute(); });
     report_status(result.flags);
     return wrap(std::move(result.value));
 }

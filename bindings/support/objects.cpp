@@ -25,6 +25,10 @@ Ref new_list_of_doubles(const double* values, std::uint64_t n) {
     return new_sequence(PyList_New, PyList_SetItem, n, [&](std::uint64_t i) { return new_float(values[i]); });
 }
 
+Ref new_list_of_ints(std::span<const std::uint64_t> values) {
+    return new_sequence(PyList_New, PyList_SetItem, values.size(), [&](std::uint64_t i) { return new_u64(values[i]); });
+}
+
 Ref new_tuple_of_dims(const Shape& dims) {
     return new_sequence(PyTuple_New, PyTuple_SetItem, dims.size(), [&](std::uint64_t i) { return new_u64(dims[i]); });
 }

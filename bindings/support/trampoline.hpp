@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <thread>
 
 #if defined(__GLIBCXX__)
@@ -60,5 +62,18 @@ public:
 private:
     PyThreadState* state_;
 };
+
+// Below this many elements a computation keeps the interpreter lock: handing
+// it over costs more than the work.
+inline constexpr std::uint64_t kReleaseLockFrom = 4096;
+
+// compute(), without the interpreter lock from kReleaseLockFrom elements on.
+// compute() must not touch Python objects.
+template <class Compute>
+auto unlocked_if_large(std::uint64_t elements, Compute&& compute) -> decltype(compute()) {
+    std::optional<ReleasedLock> unlocked;
+    if (elements >= kReleaseLockFrom) unlocked.emplace();
+    return compute();
+}
 
 }  // namespace boundwise::py

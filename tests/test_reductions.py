@@ -1,0 +1,358 @@
+"""Reductions against exact rational oracles and plain-Python models: sums,
+means, products, variances and norms enclose the exact results for every
+choice of reals in the elements; extremes, ordering and predicates follow
+their definitions, along every axis and over the whole array."""
+
+from __future__ import annotations
+
+import itertools
+import math
+import random
+from fractions import Fraction
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import boundwise as bw
+from conftest import DBL_MAX, ETA, INF, NAN, bits, encloses, exact_ends, intervals, is_wide, raises, snapshot
+
+HYPOTHESIS = settings(max_examples=80, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+ENTIRE = (NAN, INF)
+
+
+def raw(elements, shape=None):
+    return bw.from_raw_parts([m for m, _ in elements], [r for _, r in elements],
+                             list(shape) if shape is not None else [len(elements)])
+
+
+def elements_of(a):
+    return list(zip(a.values(), a.radii()))
+
+
+def claims_nothing(mid, rad):
+    """The entire line: an infinite radius (never a NaN one) or a NaN midpoint with it."""
+    return rad == INF or (math.isnan(mid) and rad == INF)
+
+
+def bounded(xs):
+    """Exact ends of every element, or None when some element is not a bounded interval."""
+    ends = [exact_ends(m, r) for m, r in xs]
+    return None if any(e is None for e in ends) else ends
+
+
+def square_range(lo, hi):
+    corners = (lo * lo, hi * hi)
+    return (Fraction(0) if lo <= 0 <= hi else min(corners)), max(corners)
+
+
+def product_range(ends):
+    lo = hi = Fraction(1)
+    for a, b in ends:
+        corners = [lo * a, lo * b, hi * a, hi * b]
+        lo, hi = min(corners), max(corners)
+    return lo, hi
+
+
+def variance_of(points):
+    mean = sum(points, Fraction(0)) / len(points)
+    return sum(((p - mean) ** 2 for p in points), Fraction(0)) / len(points)
+
+
+def encloses_root(result, lo, hi):
+    """result encloses [sqrt(lo), sqrt(hi)] (lo, hi >= 0), decided exactly on squares."""
+    ends = exact_ends(*result)
+    if ends is None:
+        return is_wide(*result)
+    return (ends[0] <= 0 or ends[0] ** 2 <= lo) and ends[1] >= 0 and hi <= ends[1] ** 2
+
+
+def corner_choices(ends, count=6):
+    """Some points of the box: all lower ends, all upper ends, the centres and random corners."""
+    rng = random.Random(len(ends))
+    yield [a for a, _ in ends]
+    yield [b for _, b in ends]
+    yield [(a + b) / 2 for a, b in ends]
+    for _ in range(count):
+        yield [rng.choice(e) for e in ends]
+
+
+def check_sums(xs, result_sum, result_mean, cumsum_elements, result_var, result_std, result_prod, result_norm=None):
+    """Every result against its exact oracle; elements that are not bounded make the results claim nothing."""
+    ends = bounded(xs)
+    results = [result_sum, result_mean, result_var, result_std, result_prod] + [result_norm] * (result_norm is not None)
+    if ends is None:
+        if any(math.isnan(m) or r == INF for m, r in xs):
+            assert claims_nothing(*result_sum) and claims_nothing(*result_mean) and claims_nothing(*result_var)
+        assert not any(math.isnan(r) for _, r in results)
+        assert all(not math.isnan(r) for _, r in cumsum_elements)
+        return
+    n = len(ends)
+    lo, hi = sum((a for a, _ in ends), Fraction(0)), sum((b for _, b in ends), Fraction(0))
+    assert encloses(*result_sum, lo, hi)
+    assert encloses(*result_prod, *product_range(ends))
+    squares = [square_range(a, b) for a, b in ends]
+    low_squares, high_squares = sum((s for s, _ in squares), Fraction(0)), sum((t for _, t in squares), Fraction(0))
+    assert result_norm is None or encloses_root(result_norm, low_squares, high_squares)
+    for k, element in enumerate(cumsum_elements, 1):
+        assert not math.isnan(element[1])
+        assert encloses(*element, sum((a for a, _ in ends[:k]), Fraction(0)), sum((b for _, b in ends[:k]), Fraction(0)))
+    if n == 0:
+        assert result_sum == (0.0, 0.0) and result_prod == (1.0, 0.0) and result_norm in (None, (0.0, 0.0))
+        assert math.isnan(result_mean[0]) and math.isnan(result_var[0]) and math.isnan(result_std[0])
+        return
+    assert encloses(*result_mean, lo / n, hi / n)
+    for points in corner_choices(ends):
+        v = variance_of(points)
+        assert encloses(*result_var, v, v) and encloses_root(result_std, v, v)
+    var_ends = exact_ends(*result_var)
+    assert var_ends is None or var_ends[1] >= 0
+
+
+@HYPOTHESIS
+@given(st.lists(intervals(), max_size=10))
+def test_whole_array_results_enclose_exact_results(xs):
+    a = raw(xs)
+    before = snapshot(a)
+    check_sums(xs, a.sum(), a.mean(), elements_of(a.cumsum()), a.var(), a.std(), a.prod(), a.norm())
+    assert snapshot(a) == before
+
+
+CASES = {
+    "cancellation": [(1e16, 0.0), (1.0, 0.0), (-1e16, 0.0), (3.0, 0.5)],
+    "rounding": [(0.1, 0.0), (0.2, 0.0), (0.3, 0.0)],
+    "overflow": [(DBL_MAX, 0.0), (DBL_MAX, 0.0), (-DBL_MAX, 0.0)],
+    "huge radius": [(1.0, DBL_MAX), (1.0, DBL_MAX)],
+    "underflow": [(ETA, ETA), (3 * ETA, 0.0), (2.0**-1022, ETA), (-ETA, 0.0)],
+    "subnormal squares": [(1e-200, 1e-300), (-1e-170, 0.0)],
+    "entire line": [(3.0, 0.0), ENTIRE],
+    "infinite radius": [(1.0, INF), (2.0, 0.0)],
+    "nan": [(1.0, 0.0), (NAN, 0.0)],
+    "infinite point": [(INF, 0.0), (1.0, 0.0)],
+    "opposite infinities": [(INF, 0.0), (-INF, 0.0)],
+    "zero width": [(2.0, 0.0)] * 5,
+    "empty": [],
+}
+
+
+@pytest.mark.parametrize("xs", CASES.values(), ids=CASES.keys())
+def test_adversarial_sums_enclose_exact_results(xs):
+    a = raw(xs)
+    check_sums(xs, a.sum(), a.mean(), elements_of(a.cumsum()), a.var(), a.std(), a.prod(), a.norm())
+
+
+@pytest.mark.parametrize("method", ["sum", "mean", "var", "std", "norm", "cumsum"])
+def test_overflowing_sums_claim_nothing(method):
+    result = getattr(raw([(DBL_MAX, 0.0), (DBL_MAX, 0.0)]), method)()
+    mid, rad = result if isinstance(result, tuple) else elements_of(result)[-1]
+    assert rad == INF
+
+
+def test_whole_array_sum_keeps_the_double_sum_as_midpoint():
+    mid, rad = raw(CASES["rounding"]).sum()
+    assert mid == (0.1 + 0.2) + 0.3 and rad > 0
+
+
+def test_variance_squares_the_deviation_as_an_interval():
+    assert raw([(1.0, 1.0)]).var() == (2.0, 2.0)
+
+
+def random_array(rng, shape, special=False):
+    pool = [(0.0, 0.0), (1.0, 0.0), (-2.5, 0.25), (3.0, 1.0), (0.0, 0.5)]
+    if special:
+        pool += [ENTIRE, (NAN, 0.0), (2.0, NAN), (1.0, INF)]
+    n = math.prod(shape)
+    xs = [rng.choice(pool) if rng.random() < 0.5 else (rng.uniform(-4, 4), rng.choice([0.0, 0.5])) for _ in range(n)]
+    return xs, raw(xs, shape)
+
+
+def lanes(xs, shape, axis):
+    """The lanes along `axis` in result order, each a list of (flat index, element)."""
+    strides = [math.prod(shape[d + 1:]) for d in range(len(shape))]
+    rest = [range(n) for d, n in enumerate(shape) if d != axis]
+    out = []
+    for position in itertools.product(*rest):
+        base = sum(p * strides[d] for p, d in zip(position, [d for d in range(len(shape)) if d != axis]))
+        out.append([(base + j * strides[axis], xs[base + j * strides[axis]]) for j in range(shape[axis])])
+    return out
+
+
+def python_arg(elements, larger):
+    best = 0
+    for i, (m, r) in enumerate(elements):
+        (bm, br), before = elements[best], (lambda x, y: x > y) if larger else (lambda x, y: x < y)
+        if before(m, bm) or (m == bm and before(r, br)):
+            best = i
+    return best
+
+
+def is_zero(x):
+    return x[0] == 0 and x[1] == 0
+
+
+SHAPES = [(4,), (0,), (3, 4), (2, 0), (0, 3), (2, 3, 4), (1, 5, 1), (3, 1, 0, 2)]
+
+
+@pytest.mark.parametrize("shape", SHAPES, ids=str)
+def test_axis_reductions_follow_their_lanes(shape):
+    rng = random.Random(str(shape))
+    xs, a = random_array(rng, shape)
+    for axis in range(len(shape)):
+        reduced = shape[:axis] + shape[axis + 1:]
+        lane_list = lanes(xs, shape, axis)
+        results = {name: getattr(a, name)(axis=axis) for name in ["sum", "mean", "prod", "var", "std"]}
+        assert all(r.shape == reduced for r in results.values())
+        running = elements_of(a.cumsum(axis=axis))
+        for k, lane in enumerate(lane_list):
+            elements = [x for _, x in lane]
+            got = {name: elements_of(r)[k] for name, r in results.items()}
+            check_sums(elements, got["sum"], got["mean"], [running[i] for i, _ in lane], got["var"], got["std"],
+                       got["prod"])
+        flags_all, flags_any = a.all(axis=axis), a.any(axis=axis)
+        expect_all = [all(not is_zero(x) for _, x in lane) for lane in lane_list]
+        expect_any = [any(not is_zero(x) for _, x in lane) for lane in lane_list]
+        if len(lane_list) == 1:
+            assert (flags_all, flags_any) == (expect_all[0], expect_any[0])
+        else:
+            assert (flags_all.tolist(), flags_any.tolist()) == (expect_all, expect_any)
+        if shape[axis] == 0 and lane_list:
+            raises(ValueError, "max of an empty array has no value", lambda: a.max(axis=axis))
+            raises(ValueError, "min of an empty array has no value", lambda: a.min(axis=axis))
+            continue
+        maxima, minima = elements_of(a.max(axis=axis)), elements_of(a.min(axis=axis))
+        assert a.max(axis=axis).shape == reduced
+        for k, lane in enumerate(lane_list):
+            ends = [exact_ends(*x) for _, x in lane]
+            assert encloses(*maxima[k], max(e[0] for e in ends), max(e[1] for e in ends))
+            assert encloses(*minima[k], min(e[0] for e in ends), min(e[1] for e in ends))
+        if a.size:
+            assert a.argmax(axis=axis) == [python_arg([x for _, x in lane], True) for lane in lane_list]
+            assert a.argmin(axis=axis) == [python_arg([x for _, x in lane], False) for lane in lane_list]
+
+
+def python_sort_key(x):
+    m, r = x
+    return (math.isnan(m), 0.0 if math.isnan(m) else m, math.isnan(r), 0.0 if math.isnan(r) else r)
+
+
+@pytest.mark.parametrize("n", [0, 1, 7, 20, 21, 300, 5000])
+@pytest.mark.parametrize("special", [False, True])
+def test_ordering_and_arg_functions_follow_the_python_model(n, special):
+    rng = random.Random(n)
+    xs, a = random_array(rng, (n,), special)
+    order = sorted(range(n), key=lambda i: python_sort_key(xs[i]))  # Python's sort is stable
+    assert a.argsort() == order
+    s = a.sort()
+    assert s.shape == (n,) and snapshot(s)[1:] == (bits([xs[i][0] for i in order]), bits([xs[i][1] for i in order]))
+    expected_nonzero = [i for i, x in enumerate(xs) if not is_zero(x)]
+    assert a.nonzero() == (expected_nonzero,)
+    assert (a.all(), a.any()) == (len(expected_nonzero) == n, bool(expected_nonzero))
+    if n:
+        assert (a.argmax(), a.argmin()) == (python_arg(xs, True), python_arg(xs, False))
+        row = a.reshape(1, n)  # the lane scan, element by element, against the whole-array kernels
+        assert (row.argmax(axis=1), row.argmin(axis=1)) == ([a.argmax()], [a.argmin()])
+        for whole, lane in [(a.max(), row.max(axis=1)), (a.min(), row.min(axis=1))]:
+            assert bits(whole) == bits(elements_of(lane)[0])
+        if not special:
+            ends = [exact_ends(*x) for x in xs]
+            assert encloses(*a.max(), max(e[0] for e in ends), max(e[1] for e in ends))
+            assert encloses(*a.min(), min(e[0] for e in ends), min(e[1] for e in ends))
+        elif any(r == INF for _, r in xs):
+            assert claims_nothing(*a.max()) and claims_nothing(*a.min())
+
+
+def test_sort_order_is_total_with_nan():
+    cycle = [(2.0, 0.0), (NAN, 0.5), (1.0, 1.0)]  # the midpoint-then-radius rule alone is not transitive here
+    for perm in itertools.permutations(cycle):
+        got = raw(list(perm)).sort()
+        assert [str(x) for x in elements_of(got)] == [str(x) for x in [(1.0, 1.0), (2.0, 0.0), (NAN, 0.5)]]
+    ties = [(1.0, 0.5), (-0.0, 0.0), (1.0, 0.25), (0.0, 0.0), (1.0, 0.5), (NAN, NAN), (NAN, 1.0)]
+    assert raw(ties).argsort() == [1, 3, 2, 0, 4, 6, 5]
+
+
+@pytest.mark.parametrize("mids, rads, amax, amin", [
+    ([1, 3, 3], [0, 0.1, 0.2], 2, 0), ([1, 3, 3], [0, 0.2, 0.2], 1, 0), ([2, 1, 1], [0, 0.2, 0.1], 0, 2),
+    ([NAN, 5, -5], [0, 0, 0], 0, 0), ([1, NAN, 5, NAN, -5], [0, 0, 0, 0, 0], 2, 4), ([2, 2], [NAN, 1], 0, 0),
+])
+def test_arg_functions_ties_and_nan(mids, rads, amax, amin):
+    a = bw.from_raw_parts(mids, rads, [len(mids)])
+    assert (a.argmax(), a.argmin()) == (amax, amin)
+
+
+@pytest.mark.parametrize("xs, lo, hi", [
+    ([(2.0, 2.0), (1.5, 0.5)], Fraction(1), Fraction(4)),  # [[0, 4], [1, 2]]: max is [1, 4]
+    ([(NAN, 0.0), (1.0, 0.0), (2.0, NAN)], Fraction(1), Fraction(1)),  # NaN elements are skipped
+    ([(5.0, 0.0), (INF, 0.0)], Fraction(DBL_MAX), Fraction(DBL_MAX)),
+])
+def test_interval_maximum(xs, lo, hi):
+    a = raw(xs)
+    assert a.max() == a.max_val() and encloses(*a.max(), lo, hi)
+
+
+def test_extremes_count_the_entire_line():
+    for entire in [ENTIRE, (3.0, INF)]:
+        a = raw([entire, (3.0, 0.0)])
+        assert claims_nothing(*a.max()) and claims_nothing(*a.min()) and claims_nothing(*a.min_val())
+    assert raw([(NAN, 0.0), (NAN, 1.0)]).max() == (-INF, 0.0)
+    assert raw([(2.0, 0.0), (NAN, NAN)]).min() == (2.0, 0.0)
+
+
+@pytest.mark.parametrize("xs, relative, widest, exact", [
+    ([(2.0, 0.1), (0.0, 0.0)], 0.05, 0.1, False),
+    ([(2.0, 0.1), (0.0, 0.1)], INF, 0.1, False),
+    ([(2.0, NAN)], INF, INF, False),  # what [1 +- inf] * [2 +- 0] stores under the product rule
+    ([(INF, INF)], INF, INF, False),  # an overflowed sum
+    ([(NAN, 0.0)], INF, INF, False),
+    ([(INF, 0.0), (-3.0, 0.0)], 0.0, 0.0, True),
+    ([], 0.0, 0.0, True),
+])
+def test_error_measures_report_unbounded_elements(xs, relative, widest, exact):
+    a = raw(xs)
+    assert (a.max_relative_error(), a.max_radius(), a.is_exact(), a.is_empty()) == (relative, widest, exact, not xs)
+
+
+def test_nonzero_and_predicates_in_several_dimensions():
+    a = raw([(0.0, 0.0), (0.0, 0.0), (1.0, 0.0), (0.0, 0.0)], (2, 2))
+    assert a.nonzero() == ([1], [0])
+    assert raw([(0.0, 0.5), (0.0, 0.0)], (1, 2)).nonzero() == ([0], [0])
+    assert raw([], (0, 3)).is_empty() and raw([], (0, 3)).all() and not raw([], (0, 3)).any()
+    assert raw([], (0, 3)).all(axis=0).tolist() == [True] * 3 and raw([], (0, 3)).any(axis=1).tolist() == []
+
+
+AXIS_METHODS = ["sum", "mean", "prod", "var", "std", "cumsum", "max", "min", "argmax", "argmin", "all", "any"]
+
+
+@pytest.mark.parametrize("method", AXIS_METHODS)
+def test_axis_errors(method):
+    a = raw([(1.0, 0.0)] * 6, (2, 3))
+    before = snapshot(a)
+    raises(ValueError, "axis 2 is out of bounds for array of dimension 2", lambda: getattr(a, method)(axis=2))
+    raises(ValueError, "axis 18446744073709551615 is out of bounds for array of dimension 2",
+           lambda: getattr(a, method)(2**64 - 1))
+    raises(TypeError, "argument 'axis': 'float' object cannot be interpreted as an integer",
+           lambda: getattr(a, method)(1.5))
+    with pytest.raises(OverflowError):
+        getattr(a, method)(axis=-1)
+    assert snapshot(a) == before
+    whole, default = getattr(a, method)(axis=None), getattr(a, method)()
+    assert snapshot(whole) == snapshot(default) if isinstance(whole, bw.IntervalArray) else whole == default
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda a: a.max(), "max of an empty array has no value"),
+    (lambda a: a.max_val(), "max of an empty array has no value"),
+    (lambda a: a.min(), "min of an empty array has no value"),
+    (lambda a: a.min_val(), "min of an empty array has no value"),
+    (lambda a: a.argmax(), "attempt to get argmax of an empty array"),
+    (lambda a: a.argmin(axis=1), "attempt to get argmin of an empty array"),
+    (lambda a: a.argmax(axis=7), "attempt to get argmax of an empty array"),  # before the axis test
+])
+def test_empty_array_errors(call, message):
+    raises(ValueError, message, lambda: call(raw([], (0, 3))))
+
+
+def test_empty_lanes():
+    a = raw([], (2, 0))
+    assert elements_of(a.sum(axis=1)) == [(0.0, 0.0)] * 2 and elements_of(a.prod(axis=1)) == [(1.0, 0.0)] * 2
+    assert all(math.isnan(m) for m, _ in elements_of(a.mean(axis=1)) + elements_of(a.var(axis=1)))
+    assert a.max(axis=0).shape == (0,) and a.cumsum(axis=1).shape == (2, 0)
