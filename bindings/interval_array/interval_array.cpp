@@ -22,9 +22,11 @@ PyTypeObject* create_type() {
     add_output_methods(tables.methods);
     add_shape_methods(tables.methods, tables.properties);
     add_operator_methods(tables.methods);
+    add_product_methods(tables.methods);
     tables.slots.push_back(
         {Py_tp_dealloc, slot_pointer(deallocate_instance<IntervalArrayObject, &IntervalArrayObject::value>)});
     add_operator_slots(tables.slots);
+    add_product_slots(tables.slots);
     add_text_slots(tables.slots);
     return create_class<kClass>(static_cast<int>(sizeof(IntervalArrayObject)),
                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, std::move(tables));
