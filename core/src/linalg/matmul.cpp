@@ -88,6 +88,8 @@ struct Factors {
     double* cm;
     double* cr;
     BoundConstants bound;
+    bool a_points;  // every radius of A is zero
+    bool b_points;
 
     // Rows [row, row + rows) of the product: the five DGEMMs, folded into the
     // radius as they come so that one scratch product suffices.
@@ -108,15 +110,31 @@ struct Factors {
             for (std::size_t i = 0; i < rows * k; ++i) a_abs[i] = std::fabs(a_mid[i]);
             dgemm_rowmajor(rows, n, k, a_mid, k, bm, n, mid, n);
             dgemm_rowmajor(rows, n, k, a_abs, k, abs_bm, n, rad, n);  // T3
-            dgemm_rowmajor(rows, n, k, a_abs, k, br, n, t, n);        // T1
-            for (std::size_t i = 0; i < count; ++i) rad[i] = rad[i] * bound.c1 + t[i];
-            dgemm_rowmajor(rows, n, k, a_rad, k, abs_bm, n, t, n);    // T2
-            for (std::size_t i = 0; i < count; ++i) rad[i] += t[i];
-            dgemm_rowmajor(rows, n, k, a_rad, k, br, n, t, n);        // T4
+            // A product with an operand of zero radii is skipped. Where it would
+            // hold a NaN (0 times an infinite factor), so does the midpoint or
+            // another radius part, so every result is the same.
+            if (b_points) {
+                for (std::size_t i = 0; i < count; ++i) rad[i] *= bound.c1;
+            } else {
+                dgemm_rowmajor(rows, n, k, a_abs, k, br, n, t, n);  // T1
+                for (std::size_t i = 0; i < count; ++i) rad[i] = rad[i] * bound.c1 + t[i];
+            }
+            if (!a_points) {
+                dgemm_rowmajor(rows, n, k, a_rad, k, abs_bm, n, t, n);  // T2
+                for (std::size_t i = 0; i < count; ++i) rad[i] += t[i];
+            }
+            if (a_points || b_points) std::fill_n(t, count, 0.0);
+            else dgemm_rowmajor(rows, n, k, a_rad, k, br, n, t, n);  // T4
         }
         for (std::size_t i = 0; i < count; ++i) rad[i] = finish_radius(mid[i], rad[i], t[i], bound);
     }
 };
+
+bool all_zero(const double* values, std::size_t count) {
+    bool zero = true;
+    for (std::size_t i = 0; i < count; ++i) zero &= values[i] == 0.0;
+    return zero;
+}
 
 std::unique_ptr<double[]> scratch(std::size_t count) { return std::make_unique_for_overwrite<double[]>(count); }
 
@@ -144,7 +162,7 @@ Array interval_matmul(const Array& a, const Array& b) {
     const Factors factors{
         .k = k, .n = n, .am = a.mid(), .ar = a.rad(), .bm = bm, .br = b.rad(), .abs_bm = abs_b,
         .abs_am = abs_am.get(), .work = work.get(), .cm = c.mid_mut(), .cr = c.rad_mut(),
-        .bound = bound_constants(k),
+        .bound = bound_constants(k), .a_points = all_zero(a.rad(), m * k), .b_points = all_zero(b.rad(), k * n),
     };
     if (!pooled) {
         factors.rows_of_product(0, m);
