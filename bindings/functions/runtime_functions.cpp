@@ -1,6 +1,7 @@
 // Module functions about the runtime: the worker pool and the BLAS check.
 #include "boundwise/runtime/blas.hpp"
 #include "boundwise/kernels/chunking.hpp"
+#include "boundwise/linalg/products.hpp"
 #include "boundwise/runtime/pool.hpp"
 #include "support/methods.hpp"
 #include "functions/module_functions.hpp"
@@ -23,6 +24,8 @@ PyObject* parallel_constants_function() {
     set("threshold", kParallelThreshold);
     set("arithmetic_chunk", kArithmeticChunk);
     set("unary_chunk", kUnaryChunk);
+    set("matmul_parallel_rows", kMatmulParallelRows);
+    set("matmul_block_rows", kMatmulBlockRows);
     return constants.release();
 }
 
@@ -34,7 +37,7 @@ constexpr auto kPrivate = function_table({
     {"_dgemm_self_check", "", dgemm_self_check_function,
      "Largest deviation of a small BLAS product from a plain loop (0.0 expected)."},
     {"_parallel_constants", parallel_constants_function,
-     "The element-count threshold and chunk sizes of parallel work."},
+     "The thresholds and chunk sizes of parallel work."},
 });
 
 }  // namespace

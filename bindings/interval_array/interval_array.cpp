@@ -25,11 +25,13 @@ PyTypeObject* create_type() {
     add_comparison_methods(tables.methods);
     add_elementwise_methods(tables.methods);
     add_reduction_methods(tables.methods);
+    add_product_methods(tables.methods);
     tables.slots.push_back(
         {Py_tp_dealloc, slot_pointer(deallocate_instance<IntervalArrayObject, &IntervalArrayObject::value>)});
     add_operator_slots(tables.slots);
     add_comparison_slots(tables.slots);
     add_indexing_slots(tables.slots);
+    add_product_slots(tables.slots);
     add_text_slots(tables.slots);
     add_elementwise_slots(tables.slots);
     return create_class<kClass>(static_cast<int>(sizeof(IntervalArrayObject)),

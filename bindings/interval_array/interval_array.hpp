@@ -59,6 +59,8 @@ void add_indexing_slots(std::vector<PyType_Slot>& slots);
 void add_text_slots(std::vector<PyType_Slot>& slots);
 void add_operator_methods(std::vector<PyMethodDef>& methods);
 void add_comparison_methods(std::vector<PyMethodDef>& methods);
+void add_product_slots(std::vector<PyType_Slot>& slots);
+void add_product_methods(std::vector<PyMethodDef>& methods);
 void add_output_methods(std::vector<PyMethodDef>& methods);
 void add_reduction_methods(std::vector<PyMethodDef>& methods);
 void add_shape_methods(std::vector<PyMethodDef>& methods, std::vector<PyGetSetDef>& getsets);
