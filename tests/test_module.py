@@ -10,7 +10,7 @@ import sys
 import pytest
 
 import boundwise._boundwise as bw
-from conftest import AMBIGUOUS, raises
+from oracles import AMBIGUOUS, raises, snapshot
 
 # Every module function in registration order; a later capability registers
 # its functions in these places when it lands.
@@ -257,18 +257,23 @@ class TestBoolArray:
         assert mask.tolist() == [False, False]
 
 
-def test_subclass_call_returns_subclass_instances():
+def test_subclasses():
     class Tagged(bw.IntervalArray):
         pass
 
-    a = Tagged([1.0, (2.0, 0.5)], error=0.25)
+    a = Tagged([1.0, (2.0, 0.5)], error=0.25)  # the class call makes the subclass
     assert type(a) is Tagged and isinstance(a, bw.IntervalArray)
     assert (a.values(), a.radii()) == ([1.0, 2.0], [0.25, 0.5])
-    assert bw.array(a).values() == [1.0, 2.0]
+    assert type(bw.array(a)) is bw.IntervalArray and bw.array(a).values() == [1.0, 2.0]
     values = [[1.0, (2.0, 0.5)], [3, 4]]
     b, c = bw.IntervalArray(values, 0.125), bw.array(values, error=0.125)
-    assert type(b) is bw.IntervalArray
-    assert (b.shape, b.values(), b.radii()) == (c.shape, c.values(), c.radii())
+    assert type(b) is bw.IntervalArray and snapshot(b) == snapshot(c)
+    t = Tagged([1.0, 2.0])  # operands of every kind
+    assert (t + t).values() == [2.0, 4.0] and (1.0 + t).values() == [2.0, 3.0]
+    assert (t * bw.array([2.0])).values() == [2.0, 4.0] and (bw.array([2.0]) - t).values() == [1.0, 0.0]
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):  # pickles through from_raw_parts
+        p = pickle.loads(pickle.dumps(a, protocol=protocol))
+        assert type(p) is bw.IntervalArray and snapshot(p) == snapshot(a)
 
 
 def _internal_failure():
