@@ -1,16 +1,16 @@
-"""pytest fixtures. The shared oracles, strategies and conformance loader live in
-oracles.py; the names below stay importable from here for older test files."""
+"""pytest configuration. The shared oracles, strategies and conformance loader
+live in oracles.py; the names below stay importable from here for older files."""
 
 from __future__ import annotations
 
 from collections.abc import Iterator
 from pathlib import Path
 
-from oracles import (AMBIGUOUS, CONFORMANCE_FILES, CONFORMANCE_PARTS, DATA, DBL_MAX, DIM_CAP, DIVIDE_WARNING,  # noqa: F401
-                     ETA, IN_PLACE, INF, NAN, NAN_PAYLOAD, OPS, REPO, SPECIAL_VALUES, Number, Raising, bits,
-                     conformance_cases, encloses, exact_ends, exact_range, finite_doubles, finite_intervals,
-                     from_pairs, intervals, is_wide, mp_bounds, only, pairs, quietly, radii_for, raises,
-                     read_conformance, snapshot, tightest_element, ulp, warned)
+from oracles import (  # noqa: F401
+    AMBIGUOUS, CONFORMANCE_FILES, CONFORMANCE_PARTS, DATA, DBL_MAX, DIM_CAP, DIVIDE_WARNING, ETA, IN_PLACE, INF, NAN,
+    NAN_PAYLOAD, OPS, REPO, SPECIAL_VALUES, Number, Raising, assert_cause, bits, conformance_cases, encloses,
+    exact_ends, exact_range, finite_doubles, finite_intervals, from_pairs, intervals, is_wide, mp_bounds, only, pairs,
+    quietly, radii_for, raises, read_conformance, snapshot, tightest_element, ulp, warned)
 
 
 def itf1788_path() -> Path:

@@ -6,6 +6,7 @@ from __future__ import annotations
 import json
 import math
 import operator
+import re
 import struct
 import warnings
 from fractions import Fraction
@@ -69,6 +70,16 @@ def raises(exception, message, call):
     return info.value
 
 
+def assert_cause(error: BaseException) -> None:
+    """A conversion error wrapped as "argument 'name': inner" keeps the inner
+    TypeError as its cause; every other error has no cause."""
+    wrapped = re.fullmatch(r"argument '\w+': (.*)", str(error), re.S)
+    if wrapped:
+        assert type(error.__cause__) is TypeError and str(error.__cause__) == wrapped.group(1)
+    else:
+        assert error.__cause__ is None
+
+
 def warned(call, category=RuntimeWarning):
     """The result of call() and the warnings of `category` it issued."""
     with warnings.catch_warnings(record=True) as caught:
@@ -108,9 +119,7 @@ class Number:
         return self.value
 
 
-# ---------------------------------------------------------------------------
 # Exact oracles for interval results
-# ---------------------------------------------------------------------------
 
 
 def is_wide(mid: float, rad: float) -> bool:
@@ -185,9 +194,7 @@ def tightest_element(lo: float, hi: float) -> tuple[float, float]:
     return mid, rad
 
 
-# ---------------------------------------------------------------------------
 # Hypothesis strategies: adversarial doubles and intervals
-# ---------------------------------------------------------------------------
 
 # Values whose sums, products and quotients round, overflow or underflow.
 SPECIAL_VALUES = [
@@ -227,9 +234,7 @@ def intervals() -> st.SearchStrategy[tuple[float, float]]:
     return st.one_of(finite_intervals(), finite_intervals(), finite_intervals(), odd)
 
 
-# ---------------------------------------------------------------------------
 # ITF1788 conformance cases: the bundled Apache-2.0 part and the LGPL rest
-# ---------------------------------------------------------------------------
 
 APACHE_SOURCE = "libieeep1788_elem.itl"
 CONFORMANCE_FILES = {"apache": DATA / "itf1788_apache.jsonl",

@@ -64,33 +64,40 @@ def check_pairs(op, meeting, result) -> None:
         check_element(op, x, y, r)
 
 
-def layout_operands(layout, xs, ys):
-    """Operands for a layout and, in result order, the element pairs that meet."""
-    n, k = len(xs), len(ys)
-    if layout == "same_shape":
-        ys = (ys * n)[:n]
-        return from_pairs(xs), from_pairs(ys), list(zip(xs, ys)), (n,)
-    if layout == "single_left":
-        return from_pairs(xs[:1]), from_pairs(ys), [(xs[0], y) for y in ys], (k,)
-    if layout == "single_right":
-        return from_pairs(xs), from_pairs(ys[:1]), [(x, ys[0]) for x in xs], (n,)
-    if layout == "outer_2d":  # (n, 1) with (k,) gives (n, k)
-        return from_pairs(xs, [n, 1]), from_pairs(ys), [(x, y) for x in xs for y in ys], (n, k)
-    rows = (xs * 2 * k)[: 2 * k]  # row_broadcast: (2, k) with (k,)
-    return from_pairs(rows, [2, k]), from_pairs(ys), [(rows[i * k + j], ys[j]) for i in range(2) for j in range(k)], (2, k)
+def meeting_pairs(x, y):
+    """The element pairs of x and y that meet, in result order (NumPy broadcasting)."""
+    if not isinstance(x, bw.IntervalArray) or not isinstance(y, bw.IntervalArray):
+        return ([(e, as_pair(y)) for e in pairs(x)] if isinstance(x, bw.IntervalArray)
+                else [(as_pair(x), e) for e in pairs(y)])
+    i, j = np.broadcast_arrays(np.arange(x.size).reshape(x.shape), np.arange(y.size).reshape(y.shape))
+    xs, ys = pairs(x), pairs(y)
+    return [(xs[p], ys[q]) for p, q in zip(i.ravel().tolist(), j.ravel().tolist())]
+
+
+def shaped(elements, shape):
+    """The elements, repeated as needed, as an array of the shape."""
+    n = math.prod(shape)
+    return from_pairs((elements * n)[:n], shape)
+
+
+# Operand shapes for n and k elements: equal shapes, one element on either side, outer and row broadcasting.
+LAYOUTS = {"same_shape": lambda n, k: ((n,), (n,)), "single_left": lambda n, k: ((1,), (k,)),
+           "single_right": lambda n, k: ((n,), (1,)), "outer_2d": lambda n, k: ((n, 1), (k,)),
+           "row_broadcast": lambda n, k: ((2, k), (k,))}
 
 
 class TestEnclosure:
-    @pytest.mark.parametrize("layout", ["same_shape", "single_left", "single_right", "outer_2d", "row_broadcast"])
+    @pytest.mark.parametrize("layout", list(LAYOUTS))
     @pytest.mark.parametrize("op", list(OPS))
     @HYPOTHESIS
     @given(xs=st.lists(intervals(), min_size=1, max_size=6), ys=st.lists(intervals(), min_size=1, max_size=6))
     def test_arrays(self, op, layout, xs, ys):
-        a, b, meeting, shape = layout_operands(layout, xs, ys)
+        shape_a, shape_b = LAYOUTS[layout](len(xs), len(ys))
+        a, b = shaped(xs, shape_a), shaped(ys, shape_b)
         before = snapshot(a), snapshot(b)
         result = quietly(OPS[op], a, b)
-        assert result.shape == shape
-        check_pairs(op, meeting, result)
+        assert result.shape == (shape := np.broadcast_shapes(shape_a, shape_b))
+        check_pairs(op, meeting_pairs(a, b), result)
         assert (snapshot(a), snapshot(b)) == before
         if a.shape == shape:  # the in-place form computes the same doubles in place
             target = alias = a.copy()
@@ -116,8 +123,8 @@ class TestEnclosure:
         a = from_pairs(xs)
         before = snapshot(a)
         forward = quietly(OPS[op], a, x)
-        check_pairs(op, [(e, as_pair(x)) for e in xs], forward)
-        check_pairs(op, [(as_pair(x), e) for e in xs], quietly(OPS[op], x, a))
+        check_pairs(op, meeting_pairs(a, x), forward)
+        check_pairs(op, meeting_pairs(x, a), quietly(OPS[op], x, a))
         target = alias = a.copy()
         target = quietly(IN_PLACE[op], target, x)
         assert target is alias and snapshot(target) == snapshot(forward)
@@ -225,16 +232,6 @@ def operand(spec):
         return spec
     elements, shape = spec if isinstance(spec, tuple) else (spec, None)
     return from_pairs([e if isinstance(e, tuple) else (e, 0.0) for e in elements], shape)
-
-
-def meeting_pairs(x, y):
-    """The element pairs of x and y that meet, in result order (NumPy broadcasting)."""
-    if not isinstance(x, bw.IntervalArray) or not isinstance(y, bw.IntervalArray):
-        return ([(e, as_pair(y)) for e in pairs(x)] if isinstance(x, bw.IntervalArray)
-                else [(as_pair(x), e) for e in pairs(y)])
-    i, j = np.broadcast_arrays(np.arange(x.size).reshape(x.shape), np.arange(y.size).reshape(y.shape))
-    xs, ys = pairs(x), pairs(y)
-    return [(xs[p], ys[q]) for p, q in zip(i.ravel().tolist(), j.ravel().tolist())]
 
 
 LARGE = 100_000

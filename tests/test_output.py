@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 import boundwise._boundwise as bw
-from oracles import DBL_MAX, INF, NAN, NAN_PAYLOAD, Raising, bits, encloses, exact_ends, raises, snapshot
+from oracles import DBL_MAX, INF, NAN, NAN_PAYLOAD, Raising, assert_cause, bits, encloses, exact_ends, raises, snapshot
 
 NEGATIVE = "can't convert negative int to unsigned"
 # Factors whose product wraps to 1 modulo 2**64, and modulo 2**128 (it is 2**129 + 1).
@@ -56,14 +56,18 @@ def element_text(a, i):
     return number_text(gm) + "+/-" + number_text(gr)
 
 
-def random_array(seed, shape):
+def random_parts(seed, n):
     rng = random.Random(seed)
     specials = [0.0, -0.0, 5e-324, -5e-324, DBL_MAX, -DBL_MAX, 0.1, 1 / 3, 1e-310, 2.0**-1022, INF, -INF, NAN]
-    n = math.prod(shape)
     mids = [rng.choice([rng.uniform(-10, 10), rng.choice(specials),
                         rng.uniform(-1, 1) * 10.0 ** rng.randint(-320, 308)]) for _ in range(n)]
     rads = [rng.choice([0.0, 0.0, 5e-324, 0.5, abs(rng.uniform(0, 1)) * 10.0 ** rng.randint(-320, 300), INF, NAN])
             for _ in range(n)]
+    return mids, rads
+
+
+def random_array(seed, shape):
+    mids, rads = random_parts(seed, math.prod(shape))
     return bw.from_raw_parts(mids, rads, list(shape)), mids, rads
 
 
@@ -142,16 +146,13 @@ class TestText:
             ([1.0] * 65, [INF] + [0.0] * 64, "inf"),
             ([NAN] * 65, [0.0] * 65, "0.000000e0"),
             ([-4.0, 3.0] + [1.0] * 63, [1.0, 0.0] + [1e-9] * 63, "2.500000e-1"),
+            *[(*random_parts(99 + n, n), None) for n in (65, 200, 1000)],
         ],
     )
     def test_summary_max_err(self, mids, rads, shown):
-        assert scientific_text(max_relative_error(mids, rads)) == shown
-        assert repr(bw.from_raw_parts(mids, rads, [len(mids)])) == summary([len(mids)], shown)
-
-    @pytest.mark.parametrize("n", [65, 200, 1000])
-    def test_summary_of_random_arrays(self, n):
-        a, mids, rads = random_array(99 + n, (n,))
-        assert repr(a) == summary([n], scientific_text(max_relative_error(mids, rads)))
+        expected = scientific_text(max_relative_error(mids, rads))
+        assert shown in (None, expected)  # the oracle agrees with the documented values
+        assert repr(bw.from_raw_parts(mids, rads, [len(mids)])) == summary([len(mids)], expected)
 
 
 class TestAccessors:
@@ -184,9 +185,9 @@ class TestAccessors:
         for i in (n, 2**64 - 1):
             raises(IndexError, f"index {i} out of range for array of length {n}" if method in ("get", "item")
                    else "index out of range", lambda: getattr(a, method)(i))
-        raises(OverflowError, NEGATIVE, lambda: getattr(a, method)(-1))
-        raises(TypeError, "argument 'idx': 'float' object cannot be interpreted as an integer",
-               lambda: getattr(a, method)(1.0))
+        assert_cause(raises(OverflowError, NEGATIVE, lambda: getattr(a, method)(-1)))
+        assert_cause(raises(TypeError, "argument 'idx': 'float' object cannot be interpreted as an integer",
+                            lambda: getattr(a, method)(1.0)))
         if n > 1:
             assert getattr(a, method)(True) == getattr(a, method)(1)
 
@@ -301,9 +302,7 @@ class TestStoredParts:
         before = snapshot(a)
         call = ((lambda: bw.from_raw_parts(mids, rads, shape)) if build is from_parts
                 else lambda: a.__setstate__((shape, mids, rads)))
-        error = raises(exception, message.format(**names), call)
-        if message.startswith("argument"):
-            assert type(error.__cause__) is TypeError
+        assert_cause(raises(exception, message.format(**names), call))
         assert snapshot(a) == before
         a.__setstate__(([1], [9.0], [0.0]))  # the object is still usable
         assert a.values() == [9.0]
@@ -323,5 +322,5 @@ class TestStoredParts:
     def test_state_is_a_triple(self, state, exception, message):
         a = bw.from_raw_parts([1.0, 2.0], [0.5, 0.0], [2])
         before = snapshot(a)
-        raises(exception, message, lambda: a.__setstate__(state))
+        assert_cause(raises(exception, message, lambda: a.__setstate__(state)))
         assert snapshot(a) == before

@@ -4,14 +4,18 @@ and shutdown."""
 
 from __future__ import annotations
 
+import hashlib
+import math
 import os
 import random
 import select
 import subprocess
 import sys
+import struct
 import textwrap
 import threading
 import warnings
+from pathlib import Path
 
 import pytest
 
@@ -24,6 +28,7 @@ CHUNK = _CONSTANTS["arithmetic_chunk"]
 SIZES = [THRESHOLD - 1, THRESHOLD, 40000, 12 * CHUNK + 1, 250001]
 TIMEOUT = 120
 CPUS = len(os.sched_getaffinity(0))
+TESTS = str(Path(__file__).resolve().parent)
 
 
 def run_python(code: str, env_updates: dict[str, str] | None = None, **kwargs) -> subprocess.CompletedProcess:
@@ -34,27 +39,17 @@ def run_python(code: str, env_updates: dict[str, str] | None = None, **kwargs) -
                           timeout=TIMEOUT, **kwargs)
 
 
-# Deterministic operands shared by this process and the subprocesses: ordinary
-# values, rounding-prone decimals, huge and subnormal numbers, NaN and infinite radii.
-OPERANDS = r"""
-import math, random
-import boundwise as bw
+MIDPOINTS = (lambda rng: rng.uniform(-10.0, 10.0), lambda rng: rng.randint(-1000, 1000) / 10,
+             lambda rng: rng.uniform(0.5, 2.0), lambda rng: math.ldexp(rng.uniform(-1.0, 1.0), rng.randint(-1074, 1023)),
+             lambda rng: rng.choice([1e308, -1e308, 5e-324, 0.0, -0.0]))
 
-def operand(n, seed, divisor=False):
-    rng = random.Random(seed)
-    mids, rads = [], []
+
+def operand(n: int, seed: int, divisor: bool = False):
+    """Deterministic operands: ordinary values, rounding-prone decimals, huge and
+    subnormal numbers, NaN and infinite radii; divisors exclude zero."""
+    rng, mids, rads = random.Random(seed), [], []
     for _ in range(n):
-        k = rng.random()
-        if k < 0.5:
-            m = rng.uniform(-10.0, 10.0)
-        elif k < 0.7:
-            m = rng.randint(-1000, 1000) / 10
-        elif k < 0.8:
-            m = rng.choice([-1.0, 1.0]) * math.ldexp(rng.random(), rng.randint(-1074, 1023))
-        elif k < 0.85:
-            m = rng.choice([1e308, -1e308, 5e-324, 0.0, -0.0])
-        else:
-            m = rng.uniform(0.5, 2.0)
+        m = rng.choice(MIDPOINTS)(rng)
         r = rng.choice([0.0, 0.0, abs(m) * 1e-10, rng.random(), 1e-300])
         if not divisor and rng.random() < 0.01:
             m, r = rng.choice([(math.nan, 0.0), (1.0, math.inf), (math.inf, 0.0)])
@@ -64,29 +59,25 @@ def operand(n, seed, divisor=False):
         rads.append(r)
     return bw.from_raw_parts(mids, rads, [n])
 
-def digest(arrays):
-    import hashlib, struct
+
+def digest(arrays) -> str:
     h = hashlib.sha256()
     for a in arrays:
-        mids, rads = a.values(), a.radii()
-        h.update(struct.pack(f"<{len(mids)}d", *mids))
-        h.update(struct.pack(f"<{len(rads)}d", *rads))
+        h.update(struct.pack(f"<{2 * a.size}d", *a.values(), *a.radii()))
     return h.hexdigest()
 
-def families(n):
+
+def families(n: int) -> list:
+    """Every kernel path: array with array, with a one-element array, with a number, reflected, negated."""
     a, b, d = operand(n, 1), operand(n, 2), operand(n, 3, divisor=True)
     one, exact_one = operand(1, 4, divisor=True), operand(1, 5)
     return [a + b, a - b, a * b, a / d, a + one, one - a, a * one, a / one, a * exact_one,
             a + 0.1, 0.3 - a, a * 3.0, a / 3.0, 7.0 / d, -a]
-"""
-SHARED: dict = {}
-exec(OPERANDS, SHARED)
-operand, digest, families = SHARED["operand"], SHARED["digest"], SHARED["families"]
 
 
 def digests_in_subprocess(sizes: list[int], threads: str) -> list[str]:
-    done = run_python(OPERANDS + f"\nfor n in {sizes!r}:\n    print(digest(families(n)))\n",
-                      {"RAYON_NUM_THREADS": threads})
+    code = f"import sys; sys.path.insert(0, {TESTS!r})\nfrom test_parallel import digest, families\n"
+    done = run_python(code + f"for n in {sizes!r}:\n    print(digest(families(n)))\n", {"RAYON_NUM_THREADS": threads})
     assert done.returncode == 0, done.stderr
     return done.stdout.split()
 
