@@ -175,7 +175,8 @@ POINTS = (
     + [(x, op, y, "overflow") for x, op, y in [
         (1e308, "*", 10.0), (10.0, "*", -1e308), (1e308, "+", 1e308), (-1e308, "-", 1e308), (1e308, "-", -1e308),
         (DBL_MAX, "+", DBL_MAX / 2**52)]]
-    + [(x, "/", y, "tight") for x in (1.0, 2.0, 0.1, 1e300, 7e-310) for y in (3.0, -3.0, 10.0, 0.1, 49.0, 1e-300, 3e-320)]
+    + [(x, "/", y, "tight") for x in (1.0, 2.0, 0.1, 1e300, 7e-310)
+       for y in (3.0, -3.0, 10.0, 0.1, 49.0, 1e-300, 3e-320)]
 )
 
 
@@ -226,11 +227,11 @@ class TestPoints:
         assert lo <= exact <= hi and hi - lo <= abs(exact) * Fraction(1, 2**250)
 
 
-def operand(spec):
+def operand(value):
     """A Python number as is; a list of numbers or pairs, optionally with a shape, as an array."""
-    if not isinstance(spec, (list, tuple)):
-        return spec
-    elements, shape = spec if isinstance(spec, tuple) else (spec, None)
+    if not isinstance(value, (list, tuple)):
+        return value
+    elements, shape = value if isinstance(value, tuple) else (value, None)
     return from_pairs([e if isinstance(e, tuple) else (e, 0.0) for e in elements], shape)
 
 

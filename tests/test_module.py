@@ -219,7 +219,8 @@ class TestBoolArray:
         mask = bw.BoolArray([True])
         assert mask.__getstate__() == [True]
         assert mask.__setstate__([False, False]) is None and mask.tolist() == [False, False]
-        raises(TypeError, "argument 'state': 'int' object cannot be converted to 'PyBool'", lambda: mask.__setstate__([1]))
+        assert_cause(raises(TypeError, "argument 'state': 'int' object cannot be converted to 'PyBool'",
+                            lambda: mask.__setstate__([1])))
         assert mask.tolist() == [False, False]
 
 

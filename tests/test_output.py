@@ -262,7 +262,8 @@ class TestStoredParts:
         "mids, rads, shape, result_shape",
         [([1.0], [0.0], [], ()), ([], [], [0], (0,)), ([], [], [3, 0, 2], (3, 0, 2)),
          ([1.0] * 6, [0.0] * 6, (2, 3), (2, 3)), ((1.0, 2.0), (0.0, 0.0), np.array([2]), (2,)),
-         ([0.1, -0.0, NAN_PAYLOAD, INF, -INF, 5e-324, DBL_MAX], [0.0, -0.0, NAN, INF, 1e-300, 0.5, DBL_MAX], [7], (7,))],
+         ([0.1, -0.0, NAN_PAYLOAD, INF, -INF, 5e-324, DBL_MAX], [0.0, -0.0, NAN, INF, 1e-300, 0.5, DBL_MAX], [7],
+          (7,))],
     )
     def test_hold_exactly_the_given_parts(self, build, mids, rads, shape, result_shape):
         a = build(mids, rads, shape)
@@ -272,8 +273,6 @@ class TestStoredParts:
     @pytest.mark.parametrize(
         "mids, rads, shape, exception, message",
         [
-            ([1.0], [-0.5], [1], ValueError, "radii must be non-negative, got -0.5"),
-            ([1.0, 2.0], [0.0, -1e-3], [2], ValueError, "radii must be non-negative, got -0.001"),
             ([1.0, 2.0], [0.0, 0.0], [3], ValueError, "midpoints length 2 != product of shape 3"),
             ([], [], [], ValueError, "midpoints length 0 != product of shape 1"),
             ([1.0], [0.0, 0.0], [1], ValueError, "midpoints and radii must have the same length"),
@@ -289,15 +288,15 @@ class TestStoredParts:
              "argument '{shape}': 'float' object cannot be interpreted as an integer"),
             ([1.0], [0.0], [1] * 65, ValueError, "maximum supported dimension for an array is 64, found 65"),
             # the element count is the exact product, never one that wrapped around
-            *[([1.0], [0.0], shape, ValueError, f"midpoints length 1 != product of shape {product}") for shape, product in
-              [([2**32, 2**32], 2**64), ([2**64 - 1, 2**64 - 1], (2**64 - 1) ** 2),
+            *[([1.0], [0.0], shape, ValueError, f"midpoints length 1 != product of shape {product}")
+              for shape, product in [
+               ([2**32, 2**32], 2**64), ([2**64 - 1, 2**64 - 1], (2**64 - 1) ** 2),
                (WRAPS_TO_ONE_64, math.prod(WRAPS_TO_ONE_64)), (WRAPS_TO_ONE_128, 2**129 + 1),
                ([2**63, 2**63, 2**63, 3], 3 * 2**189), ([2] * 64, 2**64)]],
         ],
     )
     def test_refuse_the_same_inputs(self, build, mids, rads, shape, exception, message):
-        names = ({"midpoints": "midpoints", "radii": "radii", "shape": "shape"} if build is from_parts
-                 else dict.fromkeys(["midpoints", "radii", "shape"], "state"))
+        names = {name: name if build is from_parts else "state" for name in ("midpoints", "radii", "shape")}
         a = bw.from_raw_parts([1.0, 2.0, 3.0, 4.0], [0.5, 0.0, 0.25, 0.0], [2, 2])
         before = snapshot(a)
         call = ((lambda: bw.from_raw_parts(mids, rads, shape)) if build is from_parts

@@ -40,7 +40,7 @@ def run_python(code: str, env_updates: dict[str, str] | None = None, **kwargs) -
 
 
 MIDPOINTS = (lambda rng: rng.uniform(-10.0, 10.0), lambda rng: rng.randint(-1000, 1000) / 10,
-             lambda rng: rng.uniform(0.5, 2.0), lambda rng: math.ldexp(rng.uniform(-1.0, 1.0), rng.randint(-1074, 1023)),
+             lambda rng: rng.uniform(0.5, 2.0), lambda rng: math.ldexp(rng.uniform(-1, 1), rng.randint(-1074, 1023)),
              lambda rng: rng.choice([1e308, -1e308, 5e-324, 0.0, -0.0]))
 
 

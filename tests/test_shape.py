@@ -65,6 +65,7 @@ class TestAttributes:
         for a in (bw.zeros(shape), bw.from_raw_parts([], [], list(shape))):
             assert (a.shape, a.size, a.values(), a.radii()) == (shape, 0, [], [])
             assert a.strides == tuple(math.prod(shape[k + 1:]) for k in range(len(shape)))  # never wrapped
+            assert shape[0] != 0 or a.tolist() == []
 
     def test_operations_on_huge_empty_arrays(self):
         a = bw.zeros((2**40, 0))
