@@ -208,7 +208,8 @@ def enclosure_ok(source, target):
 
 
 class TestTranspose:
-    @pytest.mark.parametrize("rows, cols", [(2, 3), (1, 5), (4, 1), (7, 7), (0, 4), (4, 0), (3, None)])
+    @pytest.mark.parametrize("rows, cols", [(2, 3), (1, 5), (4, 1), (7, 7), (0, 4), (4, 0), (3, None), (2**40, 0),
+                                            (0, 2**40)])
     def test_positions(self, rows, cols):
         shape = (rows,) if cols is None else (rows, cols)
         a = arange_array(*shape) if math.prod(shape) else bw.zeros(shape)
@@ -231,10 +232,6 @@ class TestTranspose:
                 assert enclosure_ok(source[i][j], target[j][i]), (source[i][j], target[j][i])
         v = from_pairs(list(zip(mids, rads)))
         assert snapshot(v.T) == snapshot(v)  # one dimension: the stored parts as they are
-
-    def test_huge_empty_does_not_walk(self):
-        assert bw.zeros((2**40, 0)).T.shape == (0, 2**40)
-        assert bw.zeros((0, 2**40)).transpose().shape == (2**40, 0)
 
     @pytest.mark.parametrize("shape, ndim", [((), 0), ((2, 2, 2), 3), ((1,) * 5, 5), ((0, 0, 0), 3)])
     def test_other_dimensions(self, shape, ndim):
