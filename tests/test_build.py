@@ -13,7 +13,7 @@ import pytest
 
 import boundwise
 from boundwise import _boundwise
-from conftest import REPO
+from oracles import REPO
 
 PACKAGE_DIR = Path(_boundwise.__file__).resolve().parent
 # The scipy-openblas32 library; NumPy's own OpenBLAS (libscipy_openblas64_...) is

@@ -1,33 +1,34 @@
-"""The worker pool: chunked parallel kernels equal sequential runs bit for bit,
-pool sizing from the environment, concurrent submitters, fork and shutdown."""
+"""Parallel execution: chunked kernels equal sequential runs bit for bit, pool
+sizing from the environment, concurrent submitters, the interpreter lock, fork
+and shutdown."""
 
 from __future__ import annotations
 
 import hashlib
 import math
-import multiprocessing
-import operator
 import os
 import random
 import select
 import subprocess
 import sys
+import struct
 import textwrap
 import threading
 import warnings
-from fractions import Fraction
+from pathlib import Path
 
 import pytest
 
 import boundwise as bw
-from conftest import DIVIDE_WARNING, INF, bits, encloses, exact_ends, exact_range, is_wide, snapshot
+from oracles import OPS, bits, encloses, exact_ends, exact_range, is_wide, snapshot
 
 _CONSTANTS = bw._boundwise._parallel_constants()
 THRESHOLD = _CONSTANTS["threshold"]
 CHUNK = _CONSTANTS["arithmetic_chunk"]
 SIZES = [THRESHOLD - 1, THRESHOLD, 40000, 12 * CHUNK + 1, 250001]
 TIMEOUT = 120
-OPS = {"+": operator.add, "-": operator.sub, "*": operator.mul, "/": operator.truediv}
+CPUS = len(os.sched_getaffinity(0))
+TESTS = str(Path(__file__).resolve().parent)
 
 
 def run_python(code: str, env_updates: dict[str, str] | None = None, **kwargs) -> subprocess.CompletedProcess:
@@ -38,27 +39,17 @@ def run_python(code: str, env_updates: dict[str, str] | None = None, **kwargs) -
                           timeout=TIMEOUT, **kwargs)
 
 
-# Deterministic operands shared by this process and the subprocesses: ordinary
-# values, rounding-prone decimals, huge and subnormal numbers, NaN and infinite radii.
-OPERANDS = r"""
-import math, random
-import boundwise as bw
+MIDPOINTS = (lambda rng: rng.uniform(-10.0, 10.0), lambda rng: rng.randint(-1000, 1000) / 10,
+             lambda rng: rng.uniform(0.5, 2.0), lambda rng: math.ldexp(rng.uniform(-1, 1), rng.randint(-1074, 1023)),
+             lambda rng: rng.choice([1e308, -1e308, 5e-324, 0.0, -0.0]))
 
-def operand(n, seed, divisor=False):
-    rng = random.Random(seed)
-    mids, rads = [], []
+
+def operand(n: int, seed: int, divisor: bool = False):
+    """Deterministic operands: ordinary values, rounding-prone decimals, huge and
+    subnormal numbers, NaN and infinite radii; divisors exclude zero."""
+    rng, mids, rads = random.Random(seed), [], []
     for _ in range(n):
-        k = rng.random()
-        if k < 0.5:
-            m = rng.uniform(-10.0, 10.0)
-        elif k < 0.7:
-            m = rng.randint(-1000, 1000) / 10
-        elif k < 0.8:
-            m = rng.choice([-1.0, 1.0]) * math.ldexp(rng.random(), rng.randint(-1074, 1023))
-        elif k < 0.85:
-            m = rng.choice([1e308, -1e308, 5e-324, 0.0, -0.0])
-        else:
-            m = rng.uniform(0.5, 2.0)
+        m = rng.choice(MIDPOINTS)(rng)
         r = rng.choice([0.0, 0.0, abs(m) * 1e-10, rng.random(), 1e-300])
         if not divisor and rng.random() < 0.01:
             m, r = rng.choice([(math.nan, 0.0), (1.0, math.inf), (math.inf, 0.0)])
@@ -68,29 +59,25 @@ def operand(n, seed, divisor=False):
         rads.append(r)
     return bw.from_raw_parts(mids, rads, [n])
 
-def digest(arrays):
-    import hashlib, struct
+
+def digest(arrays) -> str:
     h = hashlib.sha256()
     for a in arrays:
-        mids, rads = a.values(), a.radii()
-        h.update(struct.pack(f"<{len(mids)}d", *mids))
-        h.update(struct.pack(f"<{len(rads)}d", *rads))
+        h.update(struct.pack(f"<{2 * a.size}d", *a.values(), *a.radii()))
     return h.hexdigest()
 
-def families(n):
+
+def families(n: int) -> list:
+    """Every kernel path: array with array, with a one-element array, with a number, reflected, negated."""
     a, b, d = operand(n, 1), operand(n, 2), operand(n, 3, divisor=True)
     one, exact_one = operand(1, 4, divisor=True), operand(1, 5)
     return [a + b, a - b, a * b, a / d, a + one, one - a, a * one, a / one, a * exact_one,
             a + 0.1, 0.3 - a, a * 3.0, a / 3.0, 7.0 / d, -a]
-"""
-SHARED: dict = {}
-exec(OPERANDS, SHARED)
-operand = SHARED["operand"]
 
 
 def digests_in_subprocess(sizes: list[int], threads: str) -> list[str]:
-    done = run_python(OPERANDS + f"\nfor n in {sizes!r}:\n    print(digest(families(n)))\n",
-                      {"RAYON_NUM_THREADS": threads})
+    code = f"import sys; sys.path.insert(0, {TESTS!r})\nfrom test_parallel import digest, families\n"
+    done = run_python(code + f"for n in {sizes!r}:\n    print(digest(families(n)))\n", {"RAYON_NUM_THREADS": threads})
     assert done.returncode == 0, done.stderr
     return done.stdout.split()
 
@@ -98,57 +85,37 @@ def digests_in_subprocess(sizes: list[int], threads: str) -> list[str]:
 def test_parallel_results_equal_sequential_bit_for_bit():
     sequential = digests_in_subprocess(SIZES, "1")
     assert len(sequential) == len(SIZES)
-    assert [SHARED["digest"](SHARED["families"](n)) for n in SIZES] == sequential
+    assert [digest(families(n)) for n in SIZES] == sequential
     assert digests_in_subprocess(SIZES, "4") == sequential
 
 
-def test_chunked_results_enclose_exact_results():
-    # Spot checks across chunk boundaries of a parallel run against the exact oracle.
-    n = 40000
-    a, b, d = operand(n, 1), operand(n, 2), operand(n, 3, True)
-    xs = list(zip(a.values(), a.radii()))
-    ys = {"b": list(zip(b.values(), b.radii())), "d": list(zip(d.values(), d.radii()))}
-    picks = [0, 1, CHUNK - 1, CHUNK, CHUNK + 1, 4 * CHUNK - 1, 4 * CHUNK, n - 2, n - 1]
-    picks += random.Random(9).sample(range(n), 200)
-    for op, result in {"+": a + b, "-": a - b, "*": a * b, "/": a / d}.items():
-        mids, rads = result.values(), result.radii()
-        for i in picks:
-            x, y = xs[i], ys["d" if op == "/" else "b"][i]
-            if not all(math.isfinite(v) for v in (*x, *y)):
-                assert is_wide(mids[i], rads[i])
-                continue
-            assert encloses(mids[i], rads[i], *exact_range(op, exact_ends(*x), exact_ends(*y))), (op, i)
-
-
-@pytest.mark.parametrize("n", [0, 1, 2, 3, 4, 5, 7, 8, 9, CHUNK - 1, CHUNK + 1, THRESHOLD - 1, THRESHOLD + 1])
+@pytest.mark.parametrize("n", [0, 1, 2, 3, 4, 5, 7, 8, 9, CHUNK - 1, CHUNK + 1, THRESHOLD - 1, THRESHOLD + 1, 40000])
 def test_vector_and_chunk_boundaries_match_one_element_at_a_time(n):
-    # A one-element operation runs only the scalar remainder loop, the
-    # reference for the vector lanes and for every chunk of a parallel run.
+    # A one-element operation runs only the scalar remainder loop, the reference
+    # for the vector lanes and every chunk of a parallel run; each element also
+    # encloses the exact result.
     a, b, d = operand(n, 21), operand(n, 22), operand(n, 23, True)
     xs = list(zip(a.values(), a.radii()))
-    step = max(1, n // 600)  # every element of small arrays, a sample across large ones
-    indices = sorted(set(range(0, n, step)) | {i for i in (0, n - 1, CHUNK - 1, CHUNK) if 0 <= i < n})
+    indices = set(range(0, n, max(1, n // 300))) | set(random.Random(n).sample(range(n), min(n, 100)))
+    indices |= {i for k in (1, 4) for i in (k * CHUNK - 1, k * CHUNK, k * CHUNK + 1, n - 2, n - 1) if 0 <= i < n}
     for op, y in (("+", b), ("-", b), ("*", b), ("/", d)):
         whole, ys = OPS[op](a, y), list(zip(y.values(), y.radii()))
         mids, rads = whole.values(), whole.radii()
         assert len(mids) == n
-        for i in indices:
+        for i in sorted(indices):
             single = OPS[op](*(bw.from_raw_parts([m], [r], [1]) for m, r in (xs[i], ys[i])))
             assert bits([*single.values(), *single.radii()]) == bits([mids[i], rads[i]]), (op, n, i)
-
-
-# ---------------------------------------------------------------------------
-# Pool size from the environment
-# ---------------------------------------------------------------------------
+            ex, ey = exact_ends(*xs[i]), exact_ends(*ys[i])
+            if ex is None or ey is None:
+                assert is_wide(mids[i], rads[i])
+            else:
+                assert encloses(mids[i], rads[i], *exact_range(op, ex, ey)), (op, n, i)
 
 
 def num_threads_with(env: dict[str, str], **kwargs) -> int:
     done = run_python("import boundwise as bw; print(bw.num_threads())", env, **kwargs)
     assert done.returncode == 0, done.stderr
     return int(done.stdout)
-
-
-CPUS = len(os.sched_getaffinity(0))
 
 
 @pytest.mark.parametrize(
@@ -182,64 +149,114 @@ def test_pool_size_is_fixed_at_creation():
     assert done.stdout.split() == ["2", "2"]
 
 
-# ---------------------------------------------------------------------------
-# Concurrent submitters, fork, shutdown
-# ---------------------------------------------------------------------------
+class TestThreads:
+    N = 1 << 21
 
+    def test_threads_computing_on_shared_arrays_get_correct_results(self):
+        a, b, d = operand(70000, 11), operand(70000, 12), operand(70000, 13, True)
+        expected = [snapshot(r) for r in (a + b, a - b, a * b, a / d)]
+        failures: list[str] = []
+        barrier = threading.Barrier(6)
 
-def reference_operands(n: int):
-    return operand(n, 11), operand(n, 12), operand(n, 13, True)
+        def work(k: int) -> None:
+            barrier.wait()
+            for rep in range(3):
+                for name, result, want in zip("+-*/", [a + b, a - b, a * b, a / d], expected):
+                    if snapshot(result) != want:
+                        failures.append(f"thread {k} rep {rep} op {name}")
 
+        threads = [threading.Thread(target=work, args=(k,)) for k in range(6)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(TIMEOUT)
+        assert not any(t.is_alive() for t in threads), "a submitter did not finish"
+        assert not failures
+        assert [snapshot(r) for r in (a + b, a - b, a * b, a / d)] == expected
 
-def test_threads_computing_on_shared_arrays_get_correct_results():
-    a, b, d = reference_operands(70000)
-    expected = [snapshot(r) for r in (a + b, a - b, a * b, a / d)]
-    failures: list[str] = []
-    barrier = threading.Barrier(6)
+    def test_concurrent_readers_see_whole_states(self):
+        a = bw.zeros(100_000)
+        stop = threading.Event()
+        torn, reads = [], [0]
 
-    def work(k: int) -> None:
-        barrier.wait()
-        for rep in range(3):
-            for name, result, want in zip("+-*/", [a + b, a - b, a * b, a / d], expected):
-                if snapshot(result) != want:
-                    failures.append(f"thread {k} rep {rep} op {name}")
+        def reader():
+            while not stop.is_set():
+                values = set((a + 0.0).values())  # copies the storage handle, computes unlocked, drops it
+                reads[0] += 1
+                if len(values) != 1:
+                    torn.append(values)
 
-    threads = [threading.Thread(target=work, args=(k,)) for k in range(6)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join(TIMEOUT)
-    assert not any(t.is_alive() for t in threads), "a submitter did not finish"
-    assert not failures
-    assert [snapshot(r) for r in (a + b, a - b, a * b, a / d)] == expected
+        threads = [threading.Thread(target=reader) for _ in range(2)]
+        for t in threads:
+            t.start()
+        for _ in range(40):
+            a += 1.0
+        stop.set()
+        for t in threads:
+            t.join()
+        assert not torn and set(a.values()) == {40.0} and reads[0] > 0
 
+    @staticmethod
+    def _progress(work):
+        """Iterations the calling thread makes while `work` is between its two
+        phase markers. No bytecode between the markers lets the interpreter
+        switch threads, so the count stays 0 unless the lock is released."""
+        phase = [0]
+        count = 0
+        thread = threading.Thread(target=work, args=(phase,))
+        thread.start()
+        while phase[0] != 2:
+            if phase[0] == 1:
+                count += 1
+        thread.join()
+        return count
 
-def _child_digest(n: int) -> str:
-    a, b, d = reference_operands(n)
-    return hashlib.sha256(repr([snapshot(r) for r in (a + b, a * b, a / d)]).encode()).hexdigest()
+    @pytest.mark.parametrize(
+        "left, right, op",
+        [(lambda n: bw.ones(n), lambda n: bw.full(n, (2.0, 0.5)), "+"), (lambda n: bw.ones(n), lambda n: 3.0, "*"),
+         (lambda n: 2.0, lambda n: bw.full(n, (4.0, 1.0)), "/")],
+        ids=["array-plus-array", "array-times-number", "number-over-array"],
+    )
+    def test_binary_operators_release_the_interpreter_lock(self, left, right, op):
+        x, y = left(self.N), right(self.N)
+        out = []
+
+        def work(phase):
+            phase[0] = 1
+            c = OPS[op](x, y)
+            phase[0] = 2
+            out.append(c.size)
+
+        # A busy machine may leave the calling thread unscheduled for the whole
+        # computation once; it cannot do so every time.
+        assert any(self._progress(work) > 0 for _ in range(5))
+        assert set(out) == {self.N}
+
+    def test_inplace_operator_keeps_the_interpreter_lock(self):
+        # The same measure on an operation that holds the lock reads 0.
+        a, b = bw.ones(self.N), bw.ones(self.N)
+
+        def work(phase):
+            nonlocal a
+            phase[0] = 1
+            a += b
+            phase[0] = 2
+
+        assert self._progress(work) == 0
+        assert a.values()[:2] == [2.0, 2.0]
 
 
 def test_forked_child_computes_with_a_fresh_pool():
-    n = 50000
-    expected = _child_digest(n)  # the parent's pool is running before the fork
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads alive
-        with multiprocessing.get_context("fork").Pool(1) as pool:
-            assert pool.apply_async(_child_digest, (n,)).get(timeout=TIMEOUT) == expected
-    assert _child_digest(n) == expected
-
-
-def test_os_fork_child_does_not_hang():
-    a, b, _ = reference_operands(50000)
-    expected = snapshot(a + b)
+    a, b, d = operand(50000, 11), operand(50000, 12), operand(50000, 13, True)
+    expected = [snapshot(r) for r in (a + b, a * b, a / d)]  # the parent's pool is running before the fork
     read_end, write_end = os.pipe()
     with warnings.catch_warnings():
-        warnings.simplefilter("ignore", DeprecationWarning)
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads alive
         pid = os.fork()
     if pid == 0:  # child: use the pool, report, leave without cleanup
         try:
             os.close(read_end)
-            ok = snapshot(a + b) == expected and bw.num_threads() >= 1
+            ok = [snapshot(r) for r in (a + b, a * b, a / d)] == expected and bw.num_threads() >= 1
             os.write(write_end, b"ok" if ok else b"bad")
         finally:
             os._exit(0)
@@ -251,13 +268,7 @@ def test_os_fork_child_does_not_hang():
         os.kill(pid, 9)
     os.waitpid(pid, 0)
     assert message == b"ok"
-
-
-def test_interpreter_exits_cleanly_with_pool_alive():
-    code = OPERANDS + "\nc = operand(100000, 1) * operand(100000, 2)\nprint(bw.num_threads(), len(c.values()))\n"
-    done = run_python(code, {"RAYON_NUM_THREADS": "3"})
-    assert done.returncode == 0, done.stderr
-    assert done.stdout.split() == ["3", "100000"] and done.stderr == ""
+    assert [snapshot(r) for r in (a + b, a * b, a / d)] == expected
 
 
 FINALIZE_DURING_CALLS = """
@@ -290,31 +301,14 @@ for call in calls:
     threading.Thread(target=loop, args=(call,), daemon=True).start()
 while len(running) < len(calls):
     time.sleep(0.001)
-print("exiting", bw.num_threads())
+print("exiting", bw.num_threads(), len((large * large).values()))
 """
 
 
-def test_daemon_threads_inside_calls_do_not_abort_the_exit():
+def test_interpreter_exits_cleanly_with_the_pool_alive_and_daemon_threads_inside_calls():
     # Each daemon thread is inside a boundwise call, running Python code or
     # computing with the lock released, when the interpreter finalises.
     for _ in range(3):
         done = run_python(FINALIZE_DURING_CALLS, {"RAYON_NUM_THREADS": "3"})
         assert done.returncode == 0, done.stderr
-        assert (done.stdout, done.stderr) == ("exiting 3\n", "")
-
-
-def test_slow_path_division_of_many_elements_warns_once():
-    n = 100000
-    a = bw.from_raw_parts([float(i % 7 + 1) for i in range(n)], [0.0] * n, [n])
-    divisors = [2.0] * n
-    divisors[n // 2] = 0.0
-    b = bw.from_raw_parts(divisors, [0.5] * n, [n])
-    with warnings.catch_warnings(record=True) as caught:
-        warnings.simplefilter("always")
-        q = a / b
-    assert [(w.category, str(w.message)) for w in caught] == [(RuntimeWarning, DIVIDE_WARNING)]
-    mids, rads = q.values(), q.radii()
-    assert math.isnan(mids[n // 2]) and rads[n // 2] == INF
-    for i in (0, 1, CHUNK, n // 2 - 1, n // 2 + 1, n - 1):
-        x = Fraction(i % 7 + 1)
-        assert encloses(mids[i], rads[i], x / Fraction(5, 2), x / Fraction(3, 2)) and not is_wide(mids[i], rads[i])
+        assert (done.stdout, done.stderr) == ("exiting 3 100000\n", "")
