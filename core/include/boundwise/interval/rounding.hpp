@@ -85,17 +85,6 @@ inline constexpr double kQuotientResidualLimit = 0x1p-966;
 
 [[gnu::always_inline]] inline double diff_down(double x, double y) { return add_down(x, -y); }
 
-// Clamped forms for endpoint routines: an upper bound that overflowed to -inf
-// is at most -DBL_MAX, a lower bound that overflowed to +inf at least DBL_MAX.
-[[gnu::always_inline]] inline double add_up_clamped(double x, double y) {
-    const double s = add_up(x, y);
-    return s == -kInfinity ? -kDoubleMax : s;
-}
-[[gnu::always_inline]] inline double add_down_clamped(double x, double y) {
-    const double s = add_down(x, y);
-    return s == kInfinity ? kDoubleMax : s;
-}
-
 namespace detail {
 
 // x*y - p decided on x = mx 2^ex, y = my 2^ey with mx, my in [0.5, 1): the
