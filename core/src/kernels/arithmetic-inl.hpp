@@ -47,33 +47,31 @@ struct SubtractOp {
     }
 };
 
+// Which factor of a product the caller knows to be an exact number (radius 0).
+enum class ExactFactor { None, A, B };
+
 // Product (Rump, "Fast and parallel interval arithmetic", BIT 39, 1999, the
 // midpoint-radius product): for a = am + x, b = bm + y with |x| <= ar,
 // |y| <= br, |ab - m| <= |am bm - m| + |am| br + |bm| ar + ar br, where
 // |am bm - m| is the fma residual (with the underflow term of
 // product_error). A NaN radius (0 * inf) or a non-finite midpoint gives +inf.
+// With an exact factor the terms with its radius vanish, and
+// r = up(|exact| * other radius + e) is the same double as the general formula.
+template <ExactFactor X>
 struct MultiplyOp {
     [[gnu::always_inline]] void operator()(double am, double ar, double bm, double br, double& m,
                                            double& r) const {
         m = am * bm;
         const double e = is_finite(m) ? product_error(am, bm, m) : kInfinity;
-        const double s1 = add_up(mul_up(std::fabs(am), br), mul_up(std::fabs(bm), ar));
-        const double s2 = add_up(e, mul_up(ar, br));
-        r = add_up(s1, s2);
-        if (!is_finite(m) || std::isnan(r)) r = kInfinity;
-    }
-};
-
-// The product above when one operand is an exact number (radius 0): the terms
-// with its radius vanish, and r = up(|exact| * other radius + e) is the same
-// double as the general formula gives.
-template <bool ExactIsB>
-struct MultiplyExactOp {
-    [[gnu::always_inline]] void operator()(double am, double ar, double bm, double br, double& m,
-                                           double& r) const {
-        m = am * bm;
-        const double e = is_finite(m) ? product_error(am, bm, m) : kInfinity;
-        r = ExactIsB ? add_up(mul_up(std::fabs(bm), ar), e) : add_up(mul_up(std::fabs(am), br), e);
+        if constexpr (X == ExactFactor::None) {
+            const double s1 = add_up(mul_up(std::fabs(am), br), mul_up(std::fabs(bm), ar));
+            const double s2 = add_up(e, mul_up(ar, br));
+            r = add_up(s1, s2);
+        } else if constexpr (X == ExactFactor::B) {
+            r = add_up(mul_up(std::fabs(bm), ar), e);
+        } else {
+            r = add_up(mul_up(std::fabs(am), br), e);
+        }
         if (!is_finite(m) || std::isnan(r)) r = kInfinity;
     }
 };
@@ -103,6 +101,7 @@ struct MultiplyExactOp {
 // non-negative forms of lanes.hpp apply. A non-finite midpoint needs no test
 // of its own: its fma residual is +inf or NaN, which makes the radius sum +inf
 // or NaN, and NaN becomes +inf as in the reference.
+
 // The parts every four-lane product form starts from: m = fl(am bm), |am|,
 // |bm| and |am bm - m| from the fma (exact outside the deferred lanes).
 template <class V>
@@ -118,6 +117,7 @@ template <class V>
     return {lanes::abs(am), lanes::abs(bm), lanes::abs(lanes::fused(am, bm, -m))};
 }
 
+template <ExactFactor X>
 struct MultiplyLanes {
     static constexpr bool defers = true;
     template <class V>
@@ -125,32 +125,21 @@ struct MultiplyLanes {
                                                      V& r) const {
         using namespace lanes;
         const auto [a, b, e] = product_parts(am, bm, m);
-        const V s1 = add_up_nonneg(mul_up_nonneg(a, br), mul_up_nonneg(b, ar));
-        const V s2 = add_up_nonneg(e, mul_up_nonneg(ar, br));
-        r = nan_to_infinity(add_up_nonneg(s1, s2));
-        return either<V>(either<V>(either<V>(small_factor(a), small_factor(b)), either<V>(small_factor(ar), small_factor(br))),
-                         sign_set<V>(from_bits<V>(to_bits(ar) | to_bits(br))));
+        if constexpr (X == ExactFactor::None) {
+            const V s1 = add_up_nonneg(mul_up_nonneg(a, br), mul_up_nonneg(b, ar));
+            const V s2 = add_up_nonneg(e, mul_up_nonneg(ar, br));
+            r = nan_to_infinity(add_up_nonneg(s1, s2));
+            return either<V>(either<V>(either<V>(small_factor(a), small_factor(b)), either<V>(small_factor(ar), small_factor(br))),
+                             sign_set<V>(from_bits<V>(to_bits(ar) | to_bits(br))));
+        } else {
+            const V radius = X == ExactFactor::B ? ar : br;
+            r = nan_to_infinity(add_up_nonneg(mul_up_nonneg(X == ExactFactor::B ? b : a, radius), e));
+            return either<V>(either<V>(small_factor(a), small_factor(b)),
+                             either<V>(small_factor(radius), sign_set(radius)));
+        }
     }
     void operator()(double am, double ar, double bm, double br, double& m, double& r) const {
-        MultiplyOp{}(am, ar, bm, br, m, r);
-    }
-};
-
-template <bool ExactIsB>
-struct MultiplyExactLanes {
-    static constexpr bool defers = true;
-    template <class V>
-    [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& m,
-                                                     V& r) const {
-        using namespace lanes;
-        const auto [a, b, e] = product_parts(am, bm, m);
-        const V radius = ExactIsB ? ar : br;
-        r = nan_to_infinity(add_up_nonneg(mul_up_nonneg(ExactIsB ? b : a, radius), e));
-        return either<V>(either<V>(small_factor(a), small_factor(b)),
-                         either<V>(small_factor(radius), sign_set(radius)));
-    }
-    void operator()(double am, double ar, double bm, double br, double& m, double& r) const {
-        MultiplyExactOp<ExactIsB>{}(am, ar, bm, br, m, r);
+        MultiplyOp<X>{}(am, ar, bm, br, m, r);
     }
 };
 
@@ -262,11 +251,11 @@ template <class V>
 [[gnu::always_inline]] inline void multiply_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
                                                     std::size_t begin, std::size_t end) {
     if (b.single && !a.single && b.rad[0] == 0) {
-        binary_loop<V, false, true>(a, b, out, begin, end, MultiplyExactLanes<true>{});
+        binary_loop<V, false, true>(a, b, out, begin, end, MultiplyLanes<ExactFactor::B>{});
     } else if (a.single && !b.single && a.rad[0] == 0) {
-        binary_loop<V, true, false>(a, b, out, begin, end, MultiplyExactLanes<false>{});
+        binary_loop<V, true, false>(a, b, out, begin, end, MultiplyLanes<ExactFactor::A>{});
     } else {
-        binary_layouts<V>(a, b, out, begin, end, MultiplyLanes{});
+        binary_layouts<V>(a, b, out, begin, end, MultiplyLanes<ExactFactor::None>{});
     }
 }
 
