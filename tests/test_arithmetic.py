@@ -205,6 +205,20 @@ def test_overflow_gives_infinite_radius_not_nan(kind, x, op, y):
     assert m == math.copysign(INF, float(x) * float(y) if op == "*" else x) and r == INF
 
 
+# x + DBL_MAX whose TwoSum intermediate s - x rounds to infinity: a tie at the
+# top of the range, where the sum itself is finite and its error exact.
+NEAR_TOP = -8.2710850020089487e307
+
+
+@pytest.mark.parametrize("kind", ["aa", "an", "na"])
+@pytest.mark.parametrize("x, op, y", [(NEAR_TOP, "+", DBL_MAX), (-NEAR_TOP, "+", -DBL_MAX), (NEAR_TOP, "-", -DBL_MAX),
+                                      (-NEAR_TOP, "-", DBL_MAX), (DBL_MAX, "+", NEAR_TOP)])
+def test_sum_beside_the_largest_double_keeps_its_exact_error_as_radius(kind, x, op, y):
+    m, r = only(form(kind, x, op, y))
+    exact = Fraction(x) + Fraction(y) if op == "+" else Fraction(x) - Fraction(y)
+    assert Fraction(r) == abs(exact - Fraction(m)) != 0
+
+
 def test_division_fast_path_bound():
     # [1 +- 0.5] / [2 +- 0.5]: numerator 0.5 + 0.25 over denominator 1.5.
     m, r = only(bw.array([(1.0, 0.5)]) / bw.array([(2.0, 0.5)]))

@@ -137,6 +137,18 @@ def test_vector_and_chunk_boundaries_match_one_element_at_a_time(n):
             assert bits([*single.values(), *single.radii()]) == bits([mids[i], rads[i]]), (op, n, i)
 
 
+def test_baseline_kernels_equal_the_default_path_bit_for_bit():
+    # BOUNDWISE_DISABLE_CPU_FEATURES forces the baseline kernels even where
+    # AVX2 is available; sizes cover the vector tails and a chunked run.
+    sizes = [0, 1, 3, 4, 5, 9, CHUNK + 1, THRESHOLD + 1]
+    code = OPERANDS + f"\nfor n in {sizes!r}:\n    print(digest(families(n)))\n"
+    runs = [run_python(code, {"BOUNDWISE_DISABLE_CPU_FEATURES": disabled}) for disabled in ("", "AVX2", "sse3, fma")]
+    assert [run.returncode for run in runs] == [0, 0, 0], [run.stderr for run in runs]
+    default = runs[0].stdout.split()
+    assert len(default) == len(sizes)
+    assert [run.stdout.split() for run in runs[1:]] == [default, default]
+
+
 # ---------------------------------------------------------------------------
 # Pool size from the environment
 # ---------------------------------------------------------------------------

@@ -122,11 +122,12 @@ template <class V>
     return abs(v) == splat<V>(kInfinity);
 }
 
-// TwoSum of rounding.hpp, lane by lane.
+// TwoSum of rounding.hpp, lane by lane, with its repair of an overflowed s - x.
 template <class V>
 [[gnu::always_inline]] inline V sum_error(const V& x, const V& y, const V& s) {
     const V b = s - x;
-    return (x - (s - b)) + (y - b);
+    const V e = (x - (s - b)) + (y - b);
+    return select<V>(e != e, x - (s - y), e);
 }
 
 template <class V>

@@ -66,9 +66,15 @@ inline constexpr double kQuotientResidualLimit = 0x1p-966;
 [[gnu::always_inline]] inline double pred_if(bool step, double x) { return -succ_if(step, -x); }
 
 // TwoSum: for s = fl(x + y), the exact x + y - s (exact whenever s is finite).
+// Its one intermediate that can overflow while s is finite is b = fl(s - x)
+// (Boldo, Graillat and Muller, "On the robustness of the 2Sum and Fast2Sum
+// algorithms", ACM TOMS 2017): s - x = y + (s - x - y) rounds to +-inf only
+// for y = +-DBL_MAX and an error of half an ulp of s, and then the sum comes
+// out NaN. There |y| >= |x|, so Fast2Sum, x - (s - y), is exact instead.
 [[gnu::always_inline]] inline double sum_error(double x, double y, double s) {
     const double b = s - x;
-    return (x - (s - b)) + (y - b);
+    const double e = (x - (s - b)) + (y - b);
+    return e != e ? x - (s - y) : e;
 }
 
 // Smallest double >= x + y (infinite and NaN sums returned unchanged).
