@@ -122,13 +122,6 @@ template <class V>
     return abs(v) == splat<V>(kInfinity);
 }
 
-// TwoSum of rounding.hpp, lane by lane, with its repair of an overflowed s - x.
-template <class V>
-[[gnu::always_inline]] inline V sum_error(const V& x, const V& y, const V& s) {
-    const V b = s - x;
-    const V e = (x - (s - b)) + (y - b);
-    return select<V>(e != e, x - (s - y), e);
-}
 
 template <class V>
 [[gnu::always_inline]] inline Mask<V> either(const Mask<V>& a, const Mask<V>& b) {
@@ -206,6 +199,13 @@ template <class V>
     } else {
         return select<V>(x < y, x, y);
     }
+}
+
+// TwoSum of rounding.hpp, lane by lane, with s - x clamped in the same way.
+template <class V>
+[[gnu::always_inline]] inline V sum_error(const V& x, const V& y, const V& s) {
+    const V b = larger<V>(splat<V>(-kDoubleMax), smaller<V>(splat<V>(kDoubleMax), s - x));
+    return (x - (s - b)) + (y - b);
 }
 
 // NaN replaced by +inf, everything else kept.

@@ -69,12 +69,14 @@ inline constexpr double kQuotientResidualLimit = 0x1p-966;
 // Its one intermediate that can overflow while s is finite is b = fl(s - x)
 // (Boldo, Graillat and Muller, "On the robustness of the 2Sum and Fast2Sum
 // algorithms", ACM TOMS 2017): s - x = y + (s - x - y) rounds to +-inf only
-// for y = +-DBL_MAX and an error of half an ulp of s, and then the sum comes
-// out NaN. There |y| >= |x|, so Fast2Sum, x - (s - y), is exact instead.
+// for y = +-DBL_MAX and an error of exactly half an ulp of s. Clamping b to
+// +-DBL_MAX gives b = y there, and then |y| >= |x| makes s - y exact (Dekker's
+// Fast2Sum), so the sum below is exact again. A NaN b is kept as it is.
 [[gnu::always_inline]] inline double sum_error(double x, double y, double s) {
-    const double b = s - x;
-    const double e = (x - (s - b)) + (y - b);
-    return e != e ? x - (s - y) : e;
+    double b = s - x;
+    b = kDoubleMax < b ? kDoubleMax : b;
+    b = -kDoubleMax > b ? -kDoubleMax : b;
+    return (x - (s - b)) + (y - b);
 }
 
 // Smallest double >= x + y (infinite and NaN sums returned unchanged).
