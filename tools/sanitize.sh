@@ -24,11 +24,14 @@ pip install -q --no-build-isolation -e ".[test]" -Cbuild-dir=build-sanitize \
   -Ccmake.define.CMAKE_CXX_FLAGS="$flags"
 
 # The interpreter itself is not instrumented: the ASan runtime must be loaded
-# first, and its leak report (the interpreter keeps objects at exit) is off.
-libasan="$(g++ -print-file-name=libasan.so)"
-export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
+# first, with the C++ runtime beside it (ASan intercepts __cxa_throw, which it
+# must find at start-up). The leak report is off (the interpreter keeps objects
+# at exit), and impossible allocations return null, as malloc does, for the
+# tests of MemoryError.
+preload="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so.6)"
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:allocator_may_return_null=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-LD_PRELOAD="$libasan" python -m pytest -q -p no:cacheprovider "$@"
+LD_PRELOAD="$preload" python -m pytest -q -p no:cacheprovider "$@"
 
 cmake -S . -B build-sanitize-tests -G Ninja -DBOUNDWISE_BUILD_TESTS=ON \
   -DCMAKE_CXX_FLAGS="$flags" -DPython_EXECUTABLE="$(command -v python)"

@@ -6,7 +6,7 @@
 // - the calling thread blocks until every call has returned, and it runs
 //   tasks itself while it waits, so a job always completes even when all
 //   workers are busy with other jobs (several threads may submit at once,
-//   and a task may itself submit a job);
+//   taking turns with index 0 as below, and a task may itself submit a job);
 // - tasks may run concurrently, on the workers and on the caller, in any
 //   order; each must write only memory that no other task of the job touches;
 // - tasks are noexcept (checked when the TaskRef is made: an exception could
