@@ -2,6 +2,7 @@
 // all operand layouts, sizes around the widest vector and the chunk size,
 // start offsets, chunked runs, and guard values around the written range
 // that must stay untouched. Operands without elements have null pointers.
+// The reference itself must enclose the exact result of its midpoints.
 #include <algorithm>
 #include <cstdlib>
 #include <span>
@@ -13,6 +14,7 @@
 
 #include "boundwise/kernels/chunking.hpp"
 #include "boundwise/ops/arithmetic.hpp"
+#include "exact.hpp"
 #include "harness.hpp"
 #include "values.hpp"
 
@@ -43,6 +45,8 @@ std::vector<std::size_t> sizes(std::size_t chunk) {
     return all;
 }
 
+// Divisor: excludes zero; Exact: radius 0 and a non-zero midpoint (the
+// single exact number of the number-operand fast paths).
 enum class Role { Any, Divisor, Exact };
 
 struct Column {
@@ -58,6 +62,7 @@ Column column(std::size_t n, std::uint64_t seed, Role role) {
     Column c;
     for (std::size_t i = 0; i < n; ++i) {
         double m = v.below(8) ? v.finite() : (v.below(3) ? kNaN : v.sign() * kInf);
+        if (role == Role::Exact && !(m != 0 && m == m)) m = v.nonzero();
         const double radii[] = {0.0, -0.0, std::fabs(m) * 1e-10, v.unit(), 1e-300, 0x1p-1074, kInf, kNaN};
         double r = role == Role::Exact ? 0.0 : radii[v.below(8)];
         if (role == Role::Divisor && !(m - r > 0 || m + r < 0)) {
@@ -91,18 +96,54 @@ void check_output(const Output& got, const Output& want, std::size_t begin, std:
     }
 }
 
+using bwtest::Exact;
+
+// Whether [m - r, m + r] holds the exact am op bm (finite values only).
+using Encloses = bool (*)(double am, double bm, double m, double r);
+
+bool holds(const Exact& lo, const Exact& x, const Exact& hi) { return lo <= x && x <= hi; }
+
+bool encloses_sum(double am, double bm, double m, double r) {
+    return holds(Exact::of(m) - Exact::of(r), Exact::of(am) + Exact::of(bm), Exact::of(m) + Exact::of(r));
+}
+bool encloses_difference(double am, double bm, double m, double r) {
+    return holds(Exact::of(m) - Exact::of(r), Exact::of(am) - Exact::of(bm), Exact::of(m) + Exact::of(r));
+}
+bool encloses_product(double am, double bm, double m, double r) {
+    return holds(Exact::of(m) - Exact::of(r), Exact::product(am, bm), Exact::of(m) + Exact::of(r));
+}
+// am / bm = A / B with B = |bm| > 0, so m - r <= A / B <= m + r is m B - r B <= A <= m B + r B.
+bool encloses_quotient(double am, double bm, double m, double r) {
+    const double b = std::fabs(bm);
+    const Exact a = Exact::of(bm < 0 ? -am : am);
+    return holds(Exact::product(m, b) - Exact::product(r, b), a, Exact::product(m, b) + Exact::product(r, b));
+}
+
 struct Layout {
     bool a_single;
     bool b_single;
-    Role b_role;  // Exact: a single exact factor (the exact-number fast path)
+    Role b_role;
 };
 
-void check_binary(BinaryKernel ArithmeticKernels::*kernel, const char* what, Role b_role, std::size_t chunk) {
+void check_reference(const Column& a, bool a_single, const Column& b, bool b_single, const Output& want,
+                     std::size_t n, Encloses encloses, const char* what) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const double am = a.mid[a_single ? 0 : i], ar = a.rad[a_single ? 0 : i];
+        const double bm = b.mid[b_single ? 0 : i], br = b.rad[b_single ? 0 : i];
+        const double m = want.mid[kGuards + i], r = want.rad[kGuards + i];
+        if (!(std::isfinite(am) && std::isfinite(ar) && std::isfinite(bm) && std::isfinite(br) && std::isfinite(m) &&
+              std::isfinite(r)))
+            continue;
+        CHECK(encloses(am, bm, m, r), what, am, bm, m, r);
+    }
+}
+
+// b_role for a second operand of full length, single_role for a single one.
+void check_binary(BinaryKernel ArithmeticKernels::*kernel, const char* what, Role b_role, Role single_role,
+                  std::size_t chunk, Encloses encloses) {
     const std::vector<const ArithmeticKernels*> tables = target_tables();
-    const Layout layouts[] = {{false, false, b_role == Role::Exact ? Role::Any : b_role},
-                              {true, false, b_role == Role::Exact ? Role::Any : b_role},
-                              {false, true, b_role},
-                              {true, true, b_role}};
+    const Layout layouts[] = {{false, false, b_role}, {true, false, b_role}, {false, true, single_role},
+                              {true, true, single_role}};
     for (const Layout& layout : layouts)
         for (const std::size_t n : sizes(chunk)) {
             const Column a = column(layout.a_single ? 1 : n, 10 + n, Role::Any);
@@ -111,6 +152,7 @@ void check_binary(BinaryKernel ArithmeticKernels::*kernel, const char* what, Rol
             const KernelOperand y{b.mid_data(), b.rad_data(), layout.b_single};
             Output want(n);
             if (n) (reference().*kernel)(x, y, want.view(), 0, n);
+            check_reference(a, layout.a_single, b, layout.b_single, want, n, encloses, what);
             for (const ArithmeticKernels* table : tables) {
                 // The whole range, ranges starting inside it, and the chunks of a parallel run.
                 for (const std::size_t begin : {std::size_t{0}, std::size_t{1}, std::size_t{3}, chunk}) {
@@ -130,21 +172,25 @@ void check_binary(BinaryKernel ArithmeticKernels::*kernel, const char* what, Rol
 }  // namespace
 
 BW_TEST(kernels, sums_match_the_reference) {
-    check_binary(&ArithmeticKernels::add, "add", Role::Any, kArithmeticChunk);
+    check_binary(&ArithmeticKernels::add, "add", Role::Any, Role::Any, kArithmeticChunk, encloses_sum);
 }
 
 BW_TEST(kernels, differences_match_the_reference) {
-    check_binary(&ArithmeticKernels::subtract, "subtract", Role::Any, kArithmeticChunk);
+    check_binary(&ArithmeticKernels::subtract, "subtract", Role::Any, Role::Any, kArithmeticChunk,
+                 encloses_difference);
 }
 
 BW_TEST(kernels, products_match_the_reference) {
-    check_binary(&ArithmeticKernels::multiply, "multiply", Role::Any, kArithmeticChunk);
-    check_binary(&ArithmeticKernels::multiply, "multiply by an exact number", Role::Exact, kArithmeticChunk);
+    check_binary(&ArithmeticKernels::multiply, "multiply", Role::Any, Role::Any, kArithmeticChunk, encloses_product);
+    check_binary(&ArithmeticKernels::multiply, "multiply by an exact number", Role::Any, Role::Exact,
+                 kArithmeticChunk, encloses_product);
 }
 
 BW_TEST(kernels, quotients_match_the_reference) {
-    check_binary(&ArithmeticKernels::divide, "divide", Role::Divisor, kArithmeticChunk);
-    check_binary(&ArithmeticKernels::divide, "divide by an exact number", Role::Exact, kArithmeticChunk);
+    check_binary(&ArithmeticKernels::divide, "divide", Role::Divisor, Role::Divisor, kArithmeticChunk,
+                 encloses_quotient);
+    check_binary(&ArithmeticKernels::divide, "divide by an exact number", Role::Divisor, Role::Exact,
+                 kArithmeticChunk, encloses_quotient);
 }
 
 BW_TEST(kernels, negation_matches_the_reference) {
@@ -152,6 +198,10 @@ BW_TEST(kernels, negation_matches_the_reference) {
         const Column a = column(n, 30 + n, Role::Any);
         Output want(n);
         if (n) reference().negate(a.mid_data(), a.rad_data(), want.view(), n);
+        for (std::size_t i = 0; i < n; ++i)
+            CHECK(bits(want.mid[kGuards + i]) == (bits(a.mid[i]) ^ (std::uint64_t{1} << 63)) &&
+                      bits(want.rad[kGuards + i]) == bits(a.rad[i]),
+                  "negate", a.mid[i]);
         for (const ArithmeticKernels* table : target_tables()) {
             Output got(n);
             table->negate(a.mid_data(), a.rad_data(), got.view(), n);
