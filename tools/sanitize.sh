@@ -31,7 +31,11 @@ pip install -q --no-build-isolation -e ".[test]" -Cbuild-dir=build-sanitize \
 preload="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so.6)"
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:allocator_may_return_null=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-LD_PRELOAD="$preload" python -m pytest -q -p no:cacheprovider "$@"
+# Left out: daemon threads ended by the interpreter's finalisation unwind with
+# pthread_exit's forced unwinding, which neither runtime models (ASan reports
+# its own sigaltstack call, UBSan the catch of abi::__forced_unwind).
+LD_PRELOAD="$preload" python -m pytest -q -p no:cacheprovider \
+  --deselect tests/test_parallel.py::test_daemon_threads_inside_calls_do_not_abort_the_exit "$@"
 
 cmake -S . -B build-sanitize-tests -G Ninja -DBOUNDWISE_BUILD_TESTS=ON \
   -DCMAKE_CXX_FLAGS="$flags" -DPython_EXECUTABLE="$(command -v python)"
