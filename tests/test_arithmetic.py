@@ -175,6 +175,10 @@ POINTS = (
     + [(x, op, y, "overflow") for x, op, y in [
         (1e308, "*", 10.0), (10.0, "*", -1e308), (1e308, "+", 1e308), (-1e308, "-", 1e308), (1e308, "-", -1e308),
         (DBL_MAX, "+", DBL_MAX / 2**52)]]
+    # x + DBL_MAX whose TwoSum intermediate s - x rounds to infinity: a tie at
+    # the top of the range, where the sum is finite and its error exact.
+    + [(x, op, y, "rounding-error") for t in (-8.2710850020089487e307,) for x, op, y in [
+        (t, "+", DBL_MAX), (-t, "+", -DBL_MAX), (t, "-", -DBL_MAX), (-t, "-", DBL_MAX), (DBL_MAX, "+", t)]]
     + [(x, "/", y, "tight") for x in (1.0, 2.0, 0.1, 1e300, 7e-310)
        for y in (3.0, -3.0, 10.0, 0.1, 49.0, 1e-300, 3e-320)]
 )
@@ -195,6 +199,8 @@ class TestPoints:
             assert encloses(m, r, exact, exact)
         if expect == "inexact":
             assert Fraction(m) != exact and r > 0
+        if expect == "rounding-error":  # the radius is the exact rounding error itself
+            assert Fraction(r) == abs(exact - Fraction(m)) != 0
         if expect == "tight" and math.isfinite(r) and min(abs(x), abs(y), abs(m)) >= 2.0**-1022:
             # fl(1/c) taken as exact would miss n/c for most c; normal numbers lose at most an ulp or two
             assert r <= 4 * ulp(m)

@@ -75,9 +75,10 @@ def families(n: int) -> list:
             a + 0.1, 0.3 - a, a * 3.0, a / 3.0, 7.0 / d, -a]
 
 
-def digests_in_subprocess(sizes: list[int], threads: str) -> list[str]:
+def digests_in_subprocess(sizes: list[int], threads: str, disabled_features: str = "") -> list[str]:
     code = f"import sys; sys.path.insert(0, {TESTS!r})\nfrom test_parallel import digest, families\n"
-    done = run_python(code + f"for n in {sizes!r}:\n    print(digest(families(n)))\n", {"RAYON_NUM_THREADS": threads})
+    env = {"RAYON_NUM_THREADS": threads, "BOUNDWISE_DISABLE_CPU_FEATURES": disabled_features}
+    done = run_python(code + f"for n in {sizes!r}:\n    print(digest(families(n)))\n", env)
     assert done.returncode == 0, done.stderr
     return done.stdout.split()
 
@@ -87,6 +88,9 @@ def test_parallel_results_equal_sequential_bit_for_bit():
     assert len(sequential) == len(SIZES)
     assert [digest(families(n)) for n in SIZES] == sequential
     assert digests_in_subprocess(SIZES, "4") == sequential
+    # The baseline kernels, forced where AVX2 is available, give the same bits.
+    assert digests_in_subprocess(SIZES, "4", "AVX2") == sequential
+    assert digests_in_subprocess(SIZES, "1", "sse3, fma") == sequential
 
 
 @pytest.mark.parametrize("n", [0, 1, 2, 3, 4, 5, 7, 8, 9, CHUNK - 1, CHUNK + 1, THRESHOLD - 1, THRESHOLD + 1, 40000])

@@ -14,8 +14,8 @@ PyObject* get_shape(const Array& a) { return new_tuple_of_dims(a.shape()).releas
 PyObject* get_ndim(const Array& a) { return new_u64(a.ndim()).release(); }
 PyObject* get_size(const Array& a) { return new_u64(a.size()).release(); }
 PyObject* get_dtype(const Array&) { return check(PyUnicode_FromString("interval64")).release(); }
-PyObject* get_itemsize(const Array&) { return new_u64(kBytesPerElement).release(); }
-PyObject* get_nbytes(const Array& a) { return new_u64(kBytesPerElement * a.size()).release(); }
+PyObject* get_itemsize(const Array&) { return new_u64(kIntervalBytes).release(); }
+PyObject* get_nbytes(const Array& a) { return new_u64(kIntervalBytes * a.size()).release(); }
 // Row-major strides as Python ints. Those of an empty array may exceed 64 bits
 // (shape (0, 2**64 - 1, 2**64 - 1)), where the stored ones are never used.
 PyObject* get_strides(const Array& a) {

@@ -22,7 +22,7 @@ Array Array::uninitialized(Shape shape) {
 
 Array Array::zeros(Shape shape) {
     Array a = uninitialized(std::move(shape));
-    if (a.size_) std::memset(a.mid_mut(), 0, static_cast<std::size_t>(a.size_) * 16);
+    a.storage_->fill_zero();
     return a;
 }
 
@@ -48,7 +48,7 @@ Array Array::filled(Shape shape, double lo, double hi) {
 void Array::make_unique() {
     if (storage_->is_unique()) return;
     StorageHandle fresh(IntervalStorage::allocate(size_));
-    if (size_) std::memcpy(fresh->midpoints(), storage_->midpoints(), static_cast<std::size_t>(size_) * 16);
+    fresh->copy_values_from(*storage_.get());
     storage_ = std::move(fresh);
 }
 
@@ -64,8 +64,7 @@ Array Array::with_shape(Shape shape) const {
 Interval Array::read(std::uint64_t i) const {
     if (i >= size_)
         throw index_error("index " + std::to_string(i) + " out of range for array of length " + std::to_string(size_));
-    const Endpoints e = to_endpoints(mid()[i], rad()[i]);
-    return from_endpoints(e.lo, e.hi);
+    return endpoint_round_trip(mid()[i], rad()[i]);
 }
 
 Array reshape(const Array& a, std::span<const std::int64_t> dims) {
@@ -111,8 +110,7 @@ Array transpose(const Array& a) {
     double* tr = t.rad_mut();
     for (std::uint64_t i = 0; i < rows; ++i) {
         for (std::uint64_t j = 0; j < cols; ++j) {
-            const Endpoints e = to_endpoints(m[i * cols + j], r[i * cols + j]);
-            const Interval v = from_endpoints(e.lo, e.hi);
+            const Interval v = endpoint_round_trip(m[i * cols + j], r[i * cols + j]);
             tm[j * rows + i] = v.mid;
             tr[j * rows + i] = v.rad;
         }

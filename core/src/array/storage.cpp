@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include <sys/mman.h>
@@ -36,7 +37,7 @@ void advise_huge_pages(void* block, std::size_t bytes) {
 
 IntervalStorage* IntervalStorage::allocate(std::uint64_t n) {
     if (n > kMaxElements) throw InternalFailure("invalid layout");
-    const std::size_t bytes = static_cast<std::size_t>(n) * kBytesPerElement;
+    const std::size_t bytes = static_cast<std::size_t>(n) * kIntervalBytes;
     void* block = std::malloc(bytes + 2 * 64);
     if (block == nullptr)
         throw Error(ErrorKind::Memory, "cannot allocate " + std::to_string(bytes) + " bytes for an array of " +
@@ -48,6 +49,14 @@ IntervalStorage* IntervalStorage::allocate(std::uint64_t n) {
     storage->count_ = n;
     storage->data_ = n ? reinterpret_cast<double*>(aligned + 64) : nullptr;
     return storage;
+}
+
+void IntervalStorage::fill_zero() {
+    if (count_) std::memset(data_, 0, static_cast<std::size_t>(count_) * kIntervalBytes);
+}
+
+void IntervalStorage::copy_values_from(const IntervalStorage& other) {
+    if (count_) std::memcpy(data_, other.data_, static_cast<std::size_t>(count_) * kIntervalBytes);
 }
 
 void IntervalStorage::release() {

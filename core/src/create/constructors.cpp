@@ -2,16 +2,13 @@
 
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "boundwise/interval/endpoints.hpp"
 #include "boundwise/error.hpp"
-#include "boundwise/interval/rounding.hpp"
 
 namespace boundwise {
 
 namespace {
-constexpr double kDblMax = std::numeric_limits<double>::max();
 
 Array exact_points(std::uint64_t n, auto&& point_at) {
     Array a = Array::uninitialized({n});
@@ -35,19 +32,8 @@ double range_point(std::uint64_t i, double step, double start, double lo, double
 }  // namespace
 
 Array full(Shape shape, double midpoint, double radius) {
-    double lo, hi;
-    if (std::isnan(midpoint) || std::isnan(radius)) {
-        lo = hi = std::numeric_limits<double>::quiet_NaN();
-    } else if (radius == std::numeric_limits<double>::infinity()) {
-        lo = -radius;
-        hi = radius;
-    } else {
-        lo = add_down(midpoint, -radius);
-        hi = add_up(midpoint, radius);
-        if (lo == std::numeric_limits<double>::infinity()) lo = kDblMax;
-        if (hi == -std::numeric_limits<double>::infinity()) hi = -kDblMax;
-    }
-    return Array::filled(std::move(shape), lo, hi);
+    const Endpoints e = to_endpoints(midpoint, radius);
+    return Array::filled(std::move(shape), e.lo, e.hi);
 }
 
 Array eye(std::uint64_t n, std::uint64_t m, std::int64_t k) {
@@ -66,8 +52,7 @@ Array diag(const Array& v) {
         const std::uint64_t n = v.size();
         Array out = Array::zeros({n, n});
         for (std::uint64_t i = 0; i < n; ++i) {
-            const Endpoints e = to_endpoints(v.mid()[i], v.rad()[i]);
-            const Interval x = from_endpoints(e.lo, e.hi);
+            const Interval x = endpoint_round_trip(v.mid()[i], v.rad()[i]);
             out.mid_mut()[i * n + i] = x.mid;
             out.rad_mut()[i * n + i] = x.rad;
         }
@@ -78,8 +63,7 @@ Array diag(const Array& v) {
         const std::uint64_t n = rows < cols ? rows : cols;
         Array out = Array::uninitialized({n});
         for (std::uint64_t i = 0; i < n; ++i) {
-            const Endpoints e = to_endpoints(v.mid()[i * cols + i], v.rad()[i * cols + i]);
-            const Interval x = from_endpoints(e.lo, e.hi);
+            const Interval x = endpoint_round_trip(v.mid()[i * cols + i], v.rad()[i * cols + i]);
             out.mid_mut()[i] = x.mid;
             out.rad_mut()[i] = x.rad;
         }

@@ -53,16 +53,25 @@ Interval from_endpoints(double lo, double hi) {
     return {m, up >= down ? up : down};
 }
 
+Interval endpoint_round_trip(double m, double r) {
+    const Endpoints e = to_endpoints(m, r);
+    return from_endpoints(e.lo, e.hi);
+}
+
 namespace {
 
-// minNum / maxNum over the four corners: a NaN corner (0 * inf, inf / inf) is
-// ignored unless all four are NaN.
-Endpoints corner_hull(const double (&lows)[4], const double (&highs)[4]) {
-    double lo = lows[0];
-    double hi = highs[0];
+// The hull of the four corners a.x op b.y, each rounded down for the lower
+// and up for the upper end. minNum / maxNum: a NaN corner (0 * inf, inf / inf)
+// is ignored unless all four are NaN.
+template <class Down, class Up>
+Endpoints corner_hull(Endpoints a, Endpoints b, Down down, Up up) {
+    const double xs[4] = {a.lo, a.lo, a.hi, a.hi};
+    const double ys[4] = {b.lo, b.hi, b.lo, b.hi};
+    double lo = down(xs[0], ys[0]);
+    double hi = up(xs[0], ys[0]);
     for (int i = 1; i < 4; ++i) {
-        lo = std::fmin(lo, lows[i]);
-        hi = std::fmax(hi, highs[i]);
+        lo = std::fmin(lo, down(xs[i], ys[i]));
+        hi = std::fmax(hi, up(xs[i], ys[i]));
     }
     return {lo, hi};
 }
@@ -70,22 +79,16 @@ Endpoints corner_hull(const double (&lows)[4], const double (&highs)[4]) {
 }  // namespace
 
 Endpoints mul_endpoints(Endpoints a, Endpoints b) {
-    const double lows[4] = {mul_down(a.lo, b.lo), mul_down(a.lo, b.hi), mul_down(a.hi, b.lo),
-                            mul_down(a.hi, b.hi)};
-    const double highs[4] = {mul_up(a.lo, b.lo), mul_up(a.lo, b.hi), mul_up(a.hi, b.lo),
-                             mul_up(a.hi, b.hi)};
-    return corner_hull(lows, highs);
+    return corner_hull(a, b, [](double x, double y) { return mul_down(x, y); },
+                       [](double x, double y) { return mul_up(x, y); });
 }
 
 // x / y is monotone in x and in y while y keeps one sign, so the extremes lie
 // at the corners; dividing directly (rather than multiplying by an enclosure of
 // 1/b) cannot overflow for a tiny divisor of a tiny dividend.
 Endpoints div_endpoints(Endpoints a, Endpoints b) {
-    const double lows[4] = {div_down(a.lo, b.lo), div_down(a.lo, b.hi), div_down(a.hi, b.lo),
-                            div_down(a.hi, b.hi)};
-    const double highs[4] = {div_up(a.lo, b.lo), div_up(a.lo, b.hi), div_up(a.hi, b.lo),
-                             div_up(a.hi, b.hi)};
-    return corner_hull(lows, highs);
+    return corner_hull(a, b, [](double x, double y) { return div_down(x, y); },
+                       [](double x, double y) { return div_up(x, y); });
 }
 
 }  // namespace boundwise

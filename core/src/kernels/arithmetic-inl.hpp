@@ -1,7 +1,8 @@
-// The element operations of + - * / and negation and the loops that apply
-// them, written once for every lane type (lanes.hpp). Included by one source
-// file per instruction set; everything here has internal linkage, so each
-// file gets its own copy compiled for its own target.
+// The element operations of + - * / and negation, the loops that apply them
+// and the table of the arithmetic family, written once for every lane type
+// (lanes.hpp). Included by one source file per instruction set, after its
+// target pragma; everything here has internal linkage, so each file gets its
+// own copy compiled for its own target.
 #pragma once
 
 #include <cmath>
@@ -18,7 +19,6 @@
 namespace boundwise {
 namespace {
 
-using lanes::both;
 using lanes::splat;
 
 // Sum: m = fl(am + bm); the TwoSum error of m is exact, so
@@ -47,33 +47,31 @@ struct SubtractOp {
     }
 };
 
+// Which factor of a product the caller knows to be an exact number (radius 0).
+enum class ExactFactor { None, A, B };
+
 // Product (Rump, "Fast and parallel interval arithmetic", BIT 39, 1999, the
 // midpoint-radius product): for a = am + x, b = bm + y with |x| <= ar,
 // |y| <= br, |ab - m| <= |am bm - m| + |am| br + |bm| ar + ar br, where
 // |am bm - m| is the fma residual (with the underflow term of
 // product_error). A NaN radius (0 * inf) or a non-finite midpoint gives +inf.
+// With an exact factor the terms with its radius vanish, and
+// r = up(|exact| * other radius + e) is the same double as the general formula.
+template <ExactFactor X>
 struct MultiplyOp {
     [[gnu::always_inline]] void operator()(double am, double ar, double bm, double br, double& m,
                                            double& r) const {
         m = am * bm;
         const double e = is_finite(m) ? product_error(am, bm, m) : kInfinity;
-        const double s1 = add_up(mul_up(std::fabs(am), br), mul_up(std::fabs(bm), ar));
-        const double s2 = add_up(e, mul_up(ar, br));
-        r = add_up(s1, s2);
-        if (!is_finite(m) || std::isnan(r)) r = kInfinity;
-    }
-};
-
-// The product above when one operand is an exact number (radius 0): the terms
-// with its radius vanish, and r = up(|exact| * other radius + e) is the same
-// double as the general formula gives.
-template <bool ExactIsB>
-struct MultiplyExactOp {
-    [[gnu::always_inline]] void operator()(double am, double ar, double bm, double br, double& m,
-                                           double& r) const {
-        m = am * bm;
-        const double e = is_finite(m) ? product_error(am, bm, m) : kInfinity;
-        r = ExactIsB ? add_up(mul_up(std::fabs(bm), ar), e) : add_up(mul_up(std::fabs(am), br), e);
+        if constexpr (X == ExactFactor::None) {
+            const double s1 = add_up(mul_up(std::fabs(am), br), mul_up(std::fabs(bm), ar));
+            const double s2 = add_up(e, mul_up(ar, br));
+            r = add_up(s1, s2);
+        } else if constexpr (X == ExactFactor::B) {
+            r = add_up(mul_up(std::fabs(bm), ar), e);
+        } else {
+            r = add_up(mul_up(std::fabs(am), br), e);
+        }
         if (!is_finite(m) || std::isnan(r)) r = kInfinity;
     }
 };
@@ -103,45 +101,45 @@ struct MultiplyExactOp {
 // non-negative forms of lanes.hpp apply. A non-finite midpoint needs no test
 // of its own: its fma residual is +inf or NaN, which makes the radius sum +inf
 // or NaN, and NaN becomes +inf as in the reference.
+
+// The parts every four-lane product form starts from: m = fl(am bm), |am|,
+// |bm| and |am bm - m| from the fma (exact outside the deferred lanes).
+template <class V>
+struct ProductParts {
+    V a;
+    V b;
+    V e;
+};
+
+template <class V>
+[[gnu::always_inline]] inline ProductParts<V> product_parts(const V& am, const V& bm, V& m) {
+    m = am * bm;
+    return {lanes::abs(am), lanes::abs(bm), lanes::abs(lanes::fused(am, bm, -m))};
+}
+
+template <ExactFactor X>
 struct MultiplyLanes {
     static constexpr bool defers = true;
     template <class V>
     [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& m,
                                                      V& r) const {
         using namespace lanes;
-        m = am * bm;
-        const V a = abs(am);
-        const V b = abs(bm);
-        const V e = abs(fused(am, bm, -m));
-        const V s1 = add_up_nonneg(mul_up_nonneg(a, br), mul_up_nonneg(b, ar));
-        const V s2 = add_up_nonneg(e, mul_up_nonneg(ar, br));
-        r = nan_to_infinity(add_up_nonneg(s1, s2));
-        return either<V>(either<V>(either<V>(small_factor(a), small_factor(b)), either<V>(small_factor(ar), small_factor(br))),
-                         sign_set<V>(from_bits<V>(to_bits(ar) | to_bits(br))));
+        const auto [a, b, e] = product_parts(am, bm, m);
+        if constexpr (X == ExactFactor::None) {
+            const V s1 = add_up_nonneg(mul_up_nonneg(a, br), mul_up_nonneg(b, ar));
+            const V s2 = add_up_nonneg(e, mul_up_nonneg(ar, br));
+            r = nan_to_infinity(add_up_nonneg(s1, s2));
+            return either<V>(either<V>(either<V>(small_factor(a), small_factor(b)), either<V>(small_factor(ar), small_factor(br))),
+                             sign_set<V>(from_bits<V>(to_bits(ar) | to_bits(br))));
+        } else {
+            const V radius = X == ExactFactor::B ? ar : br;
+            r = nan_to_infinity(add_up_nonneg(mul_up_nonneg(X == ExactFactor::B ? b : a, radius), e));
+            return either<V>(either<V>(small_factor(a), small_factor(b)),
+                             either<V>(small_factor(radius), sign_set(radius)));
+        }
     }
     void operator()(double am, double ar, double bm, double br, double& m, double& r) const {
-        MultiplyOp{}(am, ar, bm, br, m, r);
-    }
-};
-
-template <bool ExactIsB>
-struct MultiplyExactLanes {
-    static constexpr bool defers = true;
-    template <class V>
-    [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& m,
-                                                     V& r) const {
-        using namespace lanes;
-        m = am * bm;
-        const V a = abs(am);
-        const V b = abs(bm);
-        const V e = abs(fused(am, bm, -m));
-        const V radius = ExactIsB ? ar : br;
-        r = nan_to_infinity(add_up_nonneg(mul_up_nonneg(ExactIsB ? b : a, radius), e));
-        return either<V>(either<V>(small_factor(a), small_factor(b)),
-                         either<V>(small_factor(radius), sign_set(radius)));
-    }
-    void operator()(double am, double ar, double bm, double br, double& m, double& r) const {
-        MultiplyExactOp<ExactIsB>{}(am, ar, bm, br, m, r);
+        MultiplyOp<X>{}(am, ar, bm, br, m, r);
     }
 };
 
@@ -184,7 +182,7 @@ struct QuotientMidpointOp {
 
 // The loop over [begin, end): full vectors of V, then single elements with the
 // scalar form of the operation. A single-element operand is read once and
-// repeated. An operation that defers lanes has the group redone by its scalar
+// repeated; no other operand is read outside [begin, end). An operation that defers lanes has the group redone by its scalar
 // form. With `InOut`, the output midpoints are also an input (the quotient
 // radius pass).
 template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
@@ -206,10 +204,10 @@ template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
     };
     std::size_t i = begin;
     if constexpr (width > 1) {
-        const V am0 = splat<V>(am[0]);
-        const V ar0 = splat<V>(ar[0]);
-        const V bm0 = splat<V>(bm[0]);
-        const V br0 = splat<V>(br[0]);
+        const V am0 = ASingle ? splat<V>(am[0]) : V{};
+        const V ar0 = ASingle ? splat<V>(ar[0]) : V{};
+        const V bm0 = BSingle ? splat<V>(bm[0]) : V{};
+        const V br0 = BSingle ? splat<V>(br[0]) : V{};
         for (; i + width <= end; i += width) {
             V m = InOut ? lanes::load<V>(om + i) : V{};
             V r;
@@ -253,11 +251,11 @@ template <class V>
 [[gnu::always_inline]] inline void multiply_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
                                                     std::size_t begin, std::size_t end) {
     if (b.single && !a.single && b.rad[0] == 0) {
-        binary_loop<V, false, true>(a, b, out, begin, end, MultiplyExactLanes<true>{});
+        binary_loop<V, false, true>(a, b, out, begin, end, MultiplyLanes<ExactFactor::B>{});
     } else if (a.single && !b.single && a.rad[0] == 0) {
-        binary_loop<V, true, false>(a, b, out, begin, end, MultiplyExactLanes<false>{});
+        binary_loop<V, true, false>(a, b, out, begin, end, MultiplyLanes<ExactFactor::A>{});
     } else {
-        binary_layouts<V>(a, b, out, begin, end, MultiplyLanes{});
+        binary_layouts<V>(a, b, out, begin, end, MultiplyLanes<ExactFactor::None>{});
     }
 }
 
@@ -283,6 +281,38 @@ template <class V>
     for (; i < n; ++i) om[i] = -mid[i];
     if (n) std::memcpy(out.rad, rad, n * sizeof(double));
 }
+
+// The kernels of the family, one function per lane type and operation.
+template <class V, class Op>
+void binary_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin, std::size_t end) noexcept {
+    binary_layouts<V>(a, b, out, begin, end, Op{});
+}
+
+template <class V>
+void multiply_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin, std::size_t end) noexcept {
+    multiply_layouts<V>(a, b, out, begin, end);
+}
+
+template <class VMid, class VRad>
+void divide_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin, std::size_t end) noexcept {
+    divide_layouts<VMid, VRad>(a, b, out, begin, end);
+}
+
+template <class V>
+void negate_kernel(const double* mid, const double* rad, KernelOutput out, std::size_t n) noexcept {
+    negate_loop<V>(mid, rad, out, n);
+}
+
+// The table of a target with the lane set L (lanes::Baseline, lanes::Avx2, or
+// lanes::Scalar for the reference).
+template <class L>
+inline constexpr ArithmeticKernels arithmetic_table{
+    .add = binary_kernel<typename L::Wide, AddOp>,
+    .subtract = binary_kernel<typename L::Wide, SubtractOp>,
+    .multiply = multiply_kernel<typename L::Fused>,
+    .divide = divide_kernel<typename L::Wide, typename L::Fused>,
+    .negate = negate_kernel<typename L::Wide>,
+};
 
 }  // namespace
 }  // namespace boundwise

@@ -1,5 +1,5 @@
 // Lane types for the element kernels: one double, or a vector of 2 or 4
-// doubles (GCC vector extensions). The same element code is instantiated for
+// doubles (GCC vector extensions), with the lane sets of each target below. The same element code is instantiated for
 // every lane type, so the vector loops compute exactly what the scalar
 // reference computes: the same IEEE operations in the same order, with the
 // branches of the directed-rounding step replaced by compare masks and blends.
@@ -25,10 +25,14 @@ namespace boundwise {
 namespace {  // internal linkage: each instruction-set file compiles its own copy
 namespace lanes {
 
+// Compares give signed masks (a true lane is -1); bit patterns are handled in
+// unsigned lanes, where a step past the end of the range wraps as defined.
 typedef double V2 __attribute__((vector_size(16)));
 typedef std::int64_t M2 __attribute__((vector_size(16)));
+typedef std::uint64_t U2 __attribute__((vector_size(16)));
 typedef double V4 __attribute__((vector_size(32)));
 typedef std::int64_t M4 __attribute__((vector_size(32)));
+typedef std::uint64_t U4 __attribute__((vector_size(32)));
 
 template <class V>
 struct Traits;
@@ -42,13 +46,13 @@ struct Traits<double> {
 template <>
 struct Traits<V2> {
     using Mask = M2;
-    using Bits = M2;
+    using Bits = U2;
     static constexpr std::size_t width = 2;
 };
 template <>
 struct Traits<V4> {
     using Mask = M4;
-    using Bits = M4;
+    using Bits = U4;
     static constexpr std::size_t width = 4;
 };
 
@@ -103,28 +107,14 @@ template <class V>
     return m ? yes : no;
 }
 
-template <class V>
-[[gnu::always_inline]] inline Mask<V> both(const Mask<V>& a, const Mask<V>& b) {
-    if constexpr (Traits<V>::width == 1) {
-        return a && b;
-    } else {
-        return a & b;
-    }
-}
-
 // Sign bit cleared, NaN included (as fabs).
 template <class V>
 [[gnu::always_inline]] inline V abs(const V& v) {
     if constexpr (Traits<V>::width == 1) {
         return std::fabs(v);
     } else {
-        return from_bits<V>(to_bits(v) & static_cast<std::int64_t>(0x7FFFFFFFFFFFFFFFLL));
+        return from_bits<V>(to_bits(v) & std::uint64_t{0x7FFFFFFFFFFFFFFF});
     }
-}
-
-template <class V>
-[[gnu::always_inline]] inline Mask<V> finite(const V& v) {
-    return abs(v) <= splat<V>(kDoubleMax);
 }
 
 template <class V>
@@ -132,27 +122,6 @@ template <class V>
     return abs(v) == splat<V>(kInfinity);
 }
 
-// succ for finite x: +-0 gives eta, otherwise one step of the bit pattern
-// away from or towards zero.
-template <class V>
-[[gnu::always_inline]] inline V succ_finite(const V& x) {
-    const Bits<V> bits = to_bits(x);
-    const V stepped = select<V>(x > splat<V>(0.0), from_bits<V>(bits + 1), from_bits<V>(bits - 1));
-    return select<V>(x == splat<V>(0.0), splat<V>(kMinSubnormal), stepped);
-}
-
-template <class V>
-[[gnu::always_inline]] inline V sum_error(const V& x, const V& y, const V& s) {
-    const V b = s - x;
-    return (x - (s - b)) + (y - b);
-}
-
-// add_up of rounding.hpp, lane by lane.
-template <class V>
-[[gnu::always_inline]] inline V add_up(const V& x, const V& y) {
-    const V s = x + y;
-    return select<V>(both<V>(finite(s), sum_error(x, y, s) > splat<V>(0.0)), succ_finite(s), s);
-}
 
 template <class V>
 [[gnu::always_inline]] inline Mask<V> either(const Mask<V>& a, const Mask<V>& b) {
@@ -200,7 +169,7 @@ template <class V>
     if constexpr (Traits<V>::width == 1) {
         return from_bits<V>(to_bits(x) + static_cast<std::uint64_t>(m));
     } else {
-        return from_bits<V>(to_bits(x) - m);  // a true lane is -1
+        return from_bits<V>(to_bits(x) - (Bits<V>)m);  // a true lane is -1: bits + 1
     }
 }
 
@@ -210,8 +179,17 @@ template <class V>
     if constexpr (Traits<V>::width == 1) {
         return from_bits<V>(to_bits(x) - static_cast<std::uint64_t>(m));
     } else {
-        return from_bits<V>(to_bits(x) + m);
+        return from_bits<V>(to_bits(x) + (Bits<V>)m);
     }
+}
+
+// succ for finite x: +-0 gives the smallest subnormal, otherwise one step of
+// the bit pattern away from zero (x > 0) or towards it (x < 0).
+template <class V>
+[[gnu::always_inline]] inline V succ_finite(const V& x) {
+    const Bits<V> bits = to_bits(x);
+    const V stepped = select<V>(x > splat<V>(0.0), from_bits<V>(bits + 1), from_bits<V>(bits - 1));
+    return select<V>(x == splat<V>(0.0), splat<V>(kMinSubnormal), stepped);
 }
 
 // The larger and the smaller of x and y, as MAXPD and MINPD: y when either is NaN.
@@ -230,6 +208,13 @@ template <class V>
     } else {
         return select<V>(x < y, x, y);
     }
+}
+
+// TwoSum of rounding.hpp, lane by lane, with s - x clamped in the same way.
+template <class V>
+[[gnu::always_inline]] inline V sum_error(const V& x, const V& y, const V& s) {
+    const V b = larger<V>(splat<V>(-kDoubleMax), smaller<V>(splat<V>(kDoubleMax), s - x));
+    return (x - (s - b)) + (y - b);
 }
 
 // NaN replaced by +inf, everything else kept.
@@ -277,18 +262,17 @@ template <class V>
 // Lanes with 0 < x < `limit` (a positive double) for x with its sign bit
 // clear: the unsigned compare bits(x) - 1 < bits(limit) - 1, in which +0 wraps
 // to the largest value (a set sign bit is not flagged either, see sign_set).
-// Done as a signed compare after adding 2^63 - 1 to both sides in unsigned
-// lanes (where the wrap is defined): AVX2 has only the signed compare.
+// AVX2 has only the signed compare: 2^63 - 1 is added to both sides in
+// unsigned lanes, and the sums are compared as signed.
 template <class V>
 [[gnu::always_inline]] inline Mask<V> below_nonzero(const V& x, double limit) {
     constexpr std::uint64_t kBias = 0x7FFFFFFFFFFFFFFFULL;
     if constexpr (Traits<V>::width == 1) {
         return to_bits(x) - 1 < std::bit_cast<std::uint64_t>(limit) - 1;
     } else {
-        typedef std::uint64_t U __attribute__((vector_size(sizeof(V))));
-        const std::int64_t bound = static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(limit) + kBias);
-        const U biased = (U)to_bits(x) + (U)to_bits(splat<V>(std::bit_cast<double>(kBias)));
-        return (Bits<V>)biased < to_bits(splat<V>(std::bit_cast<double>(bound)));
+        const Bits<V> biased = to_bits(x) + kBias;
+        const Bits<V> bound = to_bits(splat<V>(limit)) + kBias;
+        return (Mask<V>)biased < (Mask<V>)bound;
     }
 }
 
@@ -311,9 +295,26 @@ template <class V>
     if constexpr (Traits<V>::width == 1) {
         return std::signbit(x);
     } else {
-        return to_bits(x);
+        return (Mask<V>)to_bits(x);
     }
 }
+
+// The lane types of each target: `Wide` for operations built from plain IEEE
+// operations and compares, `Fused` for those that need the fused multiply-add
+// (a library call without the FMA extension, so one element at a time there).
+// `Scalar` is the reference that every target reproduces bit for bit.
+struct Scalar {
+    using Wide = double;
+    using Fused = double;
+};
+struct Baseline {
+    using Wide = V2;
+    using Fused = double;
+};
+struct Avx2 {
+    using Wide = V4;
+    using Fused = V4;
+};
 
 }  // namespace lanes
 }  // namespace

@@ -1,12 +1,29 @@
-// The kernel tables of each instruction set; kernels.cpp picks one at run time.
+// The kernel tables each target file exports, one function per family, and
+// everything those files include before their target pragma: headers with
+// inline functions of external linkage must be compiled for the baseline only,
+// or the linker could keep an AVX2 copy for every caller.
 #pragma once
 
+#include <immintrin.h>
+
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "boundwise/interval/rounding.hpp"
 #include "boundwise/kernels/arithmetic.hpp"
 
 namespace boundwise {
 
-ArithmeticKernels baseline_kernels();
+namespace baseline {
+const ArithmeticKernels& arithmetic() noexcept;
+}  // namespace baseline
+
 // Only to be called on a processor with AVX2 and FMA.
-ArithmeticKernels avx2_kernels();
+namespace avx2 {
+const ArithmeticKernels& arithmetic() noexcept;
+}  // namespace avx2
 
 }  // namespace boundwise

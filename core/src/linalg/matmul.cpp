@@ -154,7 +154,7 @@ Array interval_matmul(const Array& a, const Array& b) {
     const auto work = scratch(m * n);
     const double* bm = b.mid();
     double* abs_b = abs_bm.get();
-    const auto absolute = [&](std::size_t begin, std::size_t end) {
+    const auto absolute = [&](std::size_t begin, std::size_t end) noexcept {
         for (std::size_t i = begin; i < end; ++i) abs_b[i] = std::fabs(bm[i]);
     };
     if (pooled) for_each_chunk(k * n, kParallelThreshold, kUnaryChunk, absolute);
@@ -169,7 +169,7 @@ Array interval_matmul(const Array& a, const Array& b) {
         return c;
     }
     // Each task writes only its own rows of abs_am, work and the result.
-    auto block = [&](std::size_t i) noexcept {
+    auto block = [&](std::size_t i, std::size_t /*worker*/) noexcept {
         const std::size_t row = i * kMatmulBlockRows;
         factors.rows_of_product(row, std::min(kMatmulBlockRows, m - row));
     };

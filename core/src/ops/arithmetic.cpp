@@ -38,15 +38,16 @@ KernelOutput output(Array& r) { return {r.mid_mut(), r.rad_mut()}; }
 
 // The four array-by-array families run on the pool from kParallelThreshold
 // elements on, in chunks of kArithmeticChunk; each chunk writes its own slice.
+void run_chunked(BinaryKernel kernel, KernelOperand x, KernelOperand y, KernelOutput o, std::uint64_t n) {
+    for_each_chunk(n, kParallelThreshold, kArithmeticChunk,
+                   [&](std::size_t begin, std::size_t end) noexcept { kernel(x, y, o, begin, end); });
+}
+
 Array run_parallel(const Array& a, const Array& b, const Shape& out, BinaryKernel kernel, const char* message) {
     Array r = Array::uninitialized(out);
     const std::uint64_t n = r.size();
     if (n == 0) return r;
-    const KernelOperand x = operand(a, n, message);
-    const KernelOperand y = operand(b, n, message);
-    const KernelOutput o = output(r);
-    for_each_chunk(n, kParallelThreshold, kArithmeticChunk,
-                   [&](std::size_t begin, std::size_t end) { kernel(x, y, o, begin, end); });
+    run_chunked(kernel, operand(a, n, message), operand(b, n, message), output(r), n);
     return r;
 }
 
@@ -115,10 +116,7 @@ Quotient divide(const Array& a, const Array& b, const Shape& out) {
         divide_through_endpoints(x, y, output(r), n);
         return {std::move(r), Status::DividedByZero};
     }
-    const BinaryKernel kernel = arithmetic_kernels().divide;
-    const KernelOutput o = output(r);
-    for_each_chunk(n, kParallelThreshold, kArithmeticChunk,
-                   [&](std::size_t begin, std::size_t end) { kernel(x, y, o, begin, end); });
+    run_chunked(arithmetic_kernels().divide, x, y, output(r), n);
     return {std::move(r)};
 }
 

@@ -15,6 +15,13 @@ namespace boundwise {
 
 namespace {
 
+constexpr std::size_t kNoIndex = static_cast<std::size_t>(-1);
+constexpr std::size_t kSubmitterIndex = 0;
+
+// The worker index of this thread: fixed for a pool thread, kSubmitterIndex
+// while an outside thread holds the submitter slot, kNoIndex otherwise.
+thread_local std::size_t t_worker_index = kNoIndex;
+
 // One submitted job. It lives on the submitter's stack; workers reach it only
 // through the pool's queue and announce themselves in `active` (under the
 // pool mutex), so the submitter returns only once no worker holds it.
@@ -27,11 +34,11 @@ struct Job {
 
     Job(TaskRef t, std::size_t n) : task(t), n_tasks(n) {}
 
-    // Claims and runs tasks until none is left.
-    void work() {
+    // Claims and runs tasks, as worker `worker`, until none is left.
+    void work(std::size_t worker) noexcept {
         for (std::size_t i = next.fetch_add(1, std::memory_order_relaxed); i < n_tasks;
              i = next.fetch_add(1, std::memory_order_relaxed))
-            task(i);
+            task(i, worker);
     }
     bool exhausted() const { return next.load(std::memory_order_relaxed) >= n_tasks; }
 };
@@ -40,8 +47,9 @@ class Pool {
 public:
     explicit Pool(std::size_t threads) : threads_(threads) {}
 
-    // Starts threads_ - 1 workers (the submitter is the last thread of every
-    // job) with all signals blocked, so signals reach the interpreter's threads.
+    // Starts threads_ - 1 workers, with indices 1, 2, ... (index 0 is the
+    // submitter slot), with all signals blocked, so signals reach the
+    // interpreter's threads.
     void start() {
         sigset_t all;
         sigset_t previous;
@@ -50,7 +58,7 @@ public:
         std::size_t started = 1;
         for (; started < threads_; ++started) {
             try {
-                std::thread([this] { worker_loop(); }).detach();
+                std::thread([this, started] { worker_loop(started); }).detach();
             } catch (...) {
                 break;
             }
@@ -61,7 +69,10 @@ public:
 
     std::size_t threads() const { return threads_; }
 
-    void run(std::size_t n_tasks, TaskRef task) {
+    // Held by an outside thread for the whole of its submission.
+    std::mutex& submitter_slot() { return submitter_slot_; }
+
+    void run(std::size_t n_tasks, TaskRef task, std::size_t worker) {
         Job job(task, n_tasks);
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -69,7 +80,7 @@ public:
             tail_ = &job;
         }
         work_ready_.notify_all();
-        job.work();
+        job.work(worker);
         std::unique_lock<std::mutex> lock(mutex_);
         unlink(&job);
         job_done_.wait(lock, [&] { return job.active == 0; });
@@ -89,7 +100,8 @@ private:
         }
     }
 
-    [[noreturn]] void worker_loop() {
+    [[noreturn]] void worker_loop(std::size_t index) {
+        t_worker_index = index;
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             while (head_ && head_->exhausted()) unlink(head_);
@@ -100,13 +112,14 @@ private:
             Job* job = head_;
             ++job->active;
             lock.unlock();
-            job->work();
+            job->work(index);
             lock.lock();
             if (--job->active == 0) job_done_.notify_all();
         }
     }
 
     std::size_t threads_;
+    std::mutex submitter_slot_;
     std::mutex mutex_;
     std::condition_variable work_ready_;
     std::condition_variable job_done_;
@@ -179,22 +192,45 @@ Pool& pool() {
     return *p;
 }
 
+// The worker index of the submitting thread for one run_tasks call: its own
+// index when it already has one (a pool thread, or a nested submission),
+// otherwise the submitter slot, held until the call returns.
+class SubmitterIndex {
+public:
+    explicit SubmitterIndex(Pool& p) : index_(t_worker_index) {
+        if (index_ != kNoIndex) return;
+        slot_ = &p.submitter_slot();
+        slot_->lock();
+        index_ = t_worker_index = kSubmitterIndex;
+    }
+    ~SubmitterIndex() {
+        if (!slot_) return;
+        t_worker_index = kNoIndex;
+        slot_->unlock();
+    }
+    SubmitterIndex(const SubmitterIndex&) = delete;
+    SubmitterIndex& operator=(const SubmitterIndex&) = delete;
+
+    std::size_t index() const { return index_; }
+
+private:
+    std::size_t index_;
+    std::mutex* slot_ = nullptr;
+};
+
 }  // namespace
 
 std::size_t num_threads() { return pool().threads(); }
 
 void run_tasks(std::size_t n_tasks, TaskRef task) {
     if (n_tasks == 0) return;
-    if (n_tasks == 1) {
-        task(0);
-        return;
-    }
     Pool& p = pool();
-    if (p.threads() == 1) {
-        for (std::size_t i = 0; i < n_tasks; ++i) task(i);
+    const SubmitterIndex submitter(p);
+    if (n_tasks == 1 || p.threads() == 1) {
+        for (std::size_t i = 0; i < n_tasks; ++i) task(i, submitter.index());
         return;
     }
-    p.run(n_tasks, task);
+    p.run(n_tasks, task, submitter.index());
 }
 
 }  // namespace boundwise

@@ -8,11 +8,12 @@
 
 namespace boundwise {
 
-// Bytes one element takes in the buffer: its midpoint and its radius.
-inline constexpr std::uint64_t kBytesPerElement = 2 * sizeof(double);
+// Bytes of one element: its midpoint and its radius.
+inline constexpr std::size_t kIntervalBytes = 2 * sizeof(double);
 
-// Largest element count: kBytesPerElement * n must not exceed 2^63 - 64.
+// Largest element count: kIntervalBytes * n must not exceed 2^63 - 64.
 inline constexpr std::uint64_t kMaxElements = 576460752303423484ULL;
+static_assert(kMaxElements * kIntervalBytes <= (std::uint64_t{1} << 63) - 64);
 
 class IntervalStorage {
 public:
@@ -21,11 +22,15 @@ public:
     // Error(Memory) when the allocation cannot be satisfied.
     static IntervalStorage* allocate(std::uint64_t n);
 
-    std::uint64_t count() const { return count_; }
     double* midpoints() { return data_; }
     double* radii() { return data_ + count_; }
     const double* midpoints() const { return data_; }
     const double* radii() const { return data_ + count_; }
+
+    // Every midpoint and radius set to +0.
+    void fill_zero();
+    // The midpoints and radii of `other`, which holds as many elements.
+    void copy_values_from(const IntervalStorage& other);
 
     void retain() { refs_.fetch_add(1, std::memory_order_relaxed); }
     void release();

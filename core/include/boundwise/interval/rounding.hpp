@@ -84,8 +84,16 @@ inline constexpr double kQuotientResidualLimit = 0x1p-966;
 [[gnu::always_inline]] inline double pred4(double x) { return -succ4(-x); }
 
 // TwoSum: for s = fl(x + y), the exact x + y - s (exact whenever s is finite).
+// Its one intermediate that can overflow while s is finite is b = fl(s - x)
+// (Boldo, Graillat and Muller, "On the robustness of the 2Sum and Fast2Sum
+// algorithms", ACM TOMS 2017): s - x = y + (s - x - y) rounds to +-inf only
+// for y = +-DBL_MAX and an error of exactly half an ulp of s. Clamping b to
+// +-DBL_MAX gives b = y there, and then |y| >= |x| makes s - y exact (Dekker's
+// Fast2Sum), so the sum below is exact again. A NaN b is kept as it is.
 [[gnu::always_inline]] inline double sum_error(double x, double y, double s) {
-    const double b = s - x;
+    double b = s - x;
+    b = kDoubleMax < b ? kDoubleMax : b;
+    b = -kDoubleMax > b ? -kDoubleMax : b;
     return (x - (s - b)) + (y - b);
 }
 

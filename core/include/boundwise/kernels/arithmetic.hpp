@@ -2,16 +2,20 @@
 // sequences. Each kernel computes elements [begin, end) of its output and
 // touches nothing else, so any split into chunks gives the same bits.
 //
-// The variant for the running processor (AVX2 + FMA, or the SSE2 baseline) is
-// chosen once per process; every variant computes exactly the scalar reference.
+// Every target's table computes exactly the scalar reference; the selected
+// one is used (see dispatch.hpp).
 #pragma once
 
 #include <cstddef>
 
+#include "boundwise/kernels/dispatch.hpp"
+
 namespace boundwise {
 
 // One operand: its midpoints and radii, either one per output element or a
-// single element paired with every output element.
+// single element paired with every output element. Only a single operand's
+// element 0 is read outside [begin, end); the pointers of an operand without
+// elements may be null.
 struct KernelOperand {
     const double* mid;
     const double* rad;
@@ -24,7 +28,9 @@ struct KernelOutput {
 };
 
 using BinaryKernel = void (*)(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin,
-                              std::size_t end);
+                              std::size_t end) noexcept;
+// Elements [0, n) of a one-operand kernel.
+using UnaryKernel = void (*)(const double* mid, const double* rad, KernelOutput out, std::size_t n) noexcept;
 
 struct ArithmeticKernels {
     BinaryKernel add;
@@ -34,9 +40,12 @@ struct ArithmeticKernels {
     // single exact non-zero number). Midpoint pass, then radius pass.
     BinaryKernel divide;
     // Midpoints negated (sign bit flipped), radii copied.
-    void (*negate)(const double* mid, const double* rad, KernelOutput out, std::size_t n);
+    UnaryKernel negate;
 };
 
-const ArithmeticKernels& arithmetic_kernels();
+// The table of `target`; the baseline one when the processor lacks `target`.
+const ArithmeticKernels& arithmetic_kernels(Target target) noexcept;
+// The table of selected_target().
+const ArithmeticKernels& arithmetic_kernels() noexcept;
 
 }  // namespace boundwise

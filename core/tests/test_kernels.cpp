@@ -1,0 +1,262 @@
+// Every kernel of every target against the scalar reference, bit for bit:
+// all operand layouts, sizes around the widest vector and the chunk size,
+// start offsets, chunked runs, and guard values around the written range
+// that must stay untouched. Operands without elements have null pointers.
+// The reference itself must enclose the exact result of its midpoints.
+#include <algorithm>
+#include <cstdlib>
+#include <span>
+#include <vector>
+
+#include "kernels/targets.hpp"
+
+#include "kernels/arithmetic-inl.hpp"  // the scalar reference: arithmetic_table<lanes::Scalar>
+
+#include "boundwise/kernels/chunking.hpp"
+#include "boundwise/ops/arithmetic.hpp"
+#include "exact.hpp"
+#include "harness.hpp"
+#include "values.hpp"
+
+namespace {
+
+using namespace boundwise;
+using bwtest::bits;
+using bwtest::kInf;
+using bwtest::kNaN;
+
+constexpr std::size_t kWidest = 4;  // lanes of the widest target
+constexpr std::size_t kGuards = 8;
+constexpr std::uint64_t kGuardBits = 0x7FF4DEADBEEF0001;  // a signalling NaN no kernel produces
+
+const ArithmeticKernels& reference() { return arithmetic_table<lanes::Scalar>; }
+
+std::vector<const ArithmeticKernels*> target_tables() {
+    std::vector<const ArithmeticKernels*> tables;
+    for (const Target t : kAllTargets)
+        if (target_supported(t)) tables.push_back(&arithmetic_kernels(t));
+    return tables;
+}
+
+std::vector<std::size_t> sizes(std::size_t chunk) {
+    std::vector<std::size_t> all;
+    for (std::size_t n = 0; n <= 2 * kWidest + 1; ++n) all.push_back(n);
+    for (const std::size_t n : {chunk - 1, chunk, chunk + 1, 2 * chunk + 1}) all.push_back(n);
+    return all;
+}
+
+// Divisor: excludes zero; Exact: radius 0 and a non-zero midpoint (the
+// single exact number of the number-operand fast paths).
+enum class Role { Any, Divisor, Exact };
+
+struct Column {
+    std::vector<double> mid;
+    std::vector<double> rad;
+    // Null for an empty column, as an empty array's buffer.
+    const double* mid_data() const { return mid.empty() ? nullptr : mid.data(); }
+    const double* rad_data() const { return rad.empty() ? nullptr : rad.data(); }
+};
+
+Column column(std::size_t n, std::uint64_t seed, Role role) {
+    bwtest::Values v(seed);
+    Column c;
+    for (std::size_t i = 0; i < n; ++i) {
+        double m = v.below(8) ? v.finite() : (v.below(3) ? kNaN : v.sign() * kInf);
+        if (role == Role::Exact && !(m != 0 && m == m)) m = v.nonzero();
+        const double radii[] = {0.0, -0.0, std::fabs(m) * 1e-10, v.unit(), 1e-300, 0x1p-1074, kInf, kNaN};
+        double r = role == Role::Exact ? 0.0 : radii[v.below(8)];
+        if (role == Role::Divisor && !(m - r > 0 || m + r < 0)) {
+            m = 1.5 * v.sign();
+            r = 0.25;
+        }
+        c.mid.push_back(m);
+        c.rad.push_back(r);
+    }
+    return c;
+}
+
+// An output buffer with guard values before and after the n elements.
+struct Output {
+    std::vector<double> mid;
+    std::vector<double> rad;
+    explicit Output(std::size_t n)
+        : mid(n + 2 * kGuards, bwtest::from_bits(kGuardBits)), rad(n + 2 * kGuards, bwtest::from_bits(kGuardBits)) {}
+    KernelOutput view() { return {mid.data() + kGuards, rad.data() + kGuards}; }
+};
+
+// Elements [begin, end) of the output equal to the reference, guards elsewhere.
+void check_output(const Output& got, const Output& want, std::size_t begin, std::size_t end, const char* what,
+                  std::size_t n) {
+    for (std::size_t i = 0; i < got.mid.size(); ++i) {
+        const bool written = i >= kGuards + begin && i < kGuards + end;
+        const std::uint64_t m = written ? bits(want.mid[i]) : kGuardBits;
+        const std::uint64_t r = written ? bits(want.rad[i]) : kGuardBits;
+        CHECK(bits(got.mid[i]) == m && bits(got.rad[i]) == r, what, "n", n, "begin", begin, "element",
+              static_cast<long>(i) - static_cast<long>(kGuards));
+    }
+}
+
+using bwtest::Exact;
+
+// Whether [m - r, m + r] holds the exact am op bm (finite values only).
+using Encloses = bool (*)(double am, double bm, double m, double r);
+
+bool holds(const Exact& lo, const Exact& x, const Exact& hi) { return lo <= x && x <= hi; }
+
+bool encloses_sum(double am, double bm, double m, double r) {
+    return holds(Exact::of(m) - Exact::of(r), Exact::of(am) + Exact::of(bm), Exact::of(m) + Exact::of(r));
+}
+bool encloses_difference(double am, double bm, double m, double r) {
+    return holds(Exact::of(m) - Exact::of(r), Exact::of(am) - Exact::of(bm), Exact::of(m) + Exact::of(r));
+}
+bool encloses_product(double am, double bm, double m, double r) {
+    return holds(Exact::of(m) - Exact::of(r), Exact::product(am, bm), Exact::of(m) + Exact::of(r));
+}
+// am / bm = A / B with B = |bm| > 0, so m - r <= A / B <= m + r is m B - r B <= A <= m B + r B.
+bool encloses_quotient(double am, double bm, double m, double r) {
+    const double b = std::fabs(bm);
+    const Exact a = Exact::of(bm < 0 ? -am : am);
+    return holds(Exact::product(m, b) - Exact::product(r, b), a, Exact::product(m, b) + Exact::product(r, b));
+}
+
+struct Layout {
+    bool a_single;
+    bool b_single;
+    Role b_role;
+};
+
+void check_reference(const Column& a, bool a_single, const Column& b, bool b_single, const Output& want,
+                     std::size_t n, Encloses encloses, const char* what) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const double am = a.mid[a_single ? 0 : i], ar = a.rad[a_single ? 0 : i];
+        const double bm = b.mid[b_single ? 0 : i], br = b.rad[b_single ? 0 : i];
+        const double m = want.mid[kGuards + i], r = want.rad[kGuards + i];
+        if (!(std::isfinite(am) && std::isfinite(ar) && std::isfinite(bm) && std::isfinite(br) && std::isfinite(m) &&
+              std::isfinite(r)))
+            continue;
+        CHECK(encloses(am, bm, m, r), what, am, bm, m, r);
+    }
+}
+
+// b_role for a second operand of full length, single_role for a single one.
+void check_binary(BinaryKernel ArithmeticKernels::*kernel, const char* what, Role b_role, Role single_role,
+                  std::size_t chunk, Encloses encloses) {
+    const std::vector<const ArithmeticKernels*> tables = target_tables();
+    const Layout layouts[] = {{false, false, b_role}, {true, false, b_role}, {false, true, single_role},
+                              {true, true, single_role}};
+    for (const Layout& layout : layouts)
+        for (const std::size_t n : sizes(chunk)) {
+            const Column a = column(layout.a_single ? 1 : n, 10 + n, Role::Any);
+            const Column b = column(layout.b_single ? 1 : n, 20 + n, layout.b_role);
+            const KernelOperand x{a.mid_data(), a.rad_data(), layout.a_single};
+            const KernelOperand y{b.mid_data(), b.rad_data(), layout.b_single};
+            Output want(n);
+            if (n) (reference().*kernel)(x, y, want.view(), 0, n);
+            check_reference(a, layout.a_single, b, layout.b_single, want, n, encloses, what);
+            for (const ArithmeticKernels* table : tables) {
+                // The whole range, ranges starting inside it, and the chunks of a parallel run.
+                for (const std::size_t begin : {std::size_t{0}, std::size_t{1}, std::size_t{3}, chunk}) {
+                    if (begin > n) continue;
+                    Output got(n);
+                    (table->*kernel)(x, y, got.view(), begin, n);
+                    check_output(got, want, begin, n, what, n);
+                }
+                Output chunked(n);
+                for (std::size_t start = 0; start < n; start += chunk)
+                    (table->*kernel)(x, y, chunked.view(), start, std::min(n, start + chunk));
+                check_output(chunked, want, 0, n, what, n);
+            }
+        }
+}
+
+}  // namespace
+
+BW_TEST(kernels, sums_match_the_reference) {
+    check_binary(&ArithmeticKernels::add, "add", Role::Any, Role::Any, kArithmeticChunk, encloses_sum);
+}
+
+BW_TEST(kernels, differences_match_the_reference) {
+    check_binary(&ArithmeticKernels::subtract, "subtract", Role::Any, Role::Any, kArithmeticChunk,
+                 encloses_difference);
+}
+
+BW_TEST(kernels, products_match_the_reference) {
+    check_binary(&ArithmeticKernels::multiply, "multiply", Role::Any, Role::Any, kArithmeticChunk, encloses_product);
+    check_binary(&ArithmeticKernels::multiply, "multiply by an exact number", Role::Any, Role::Exact,
+                 kArithmeticChunk, encloses_product);
+}
+
+BW_TEST(kernels, quotients_match_the_reference) {
+    check_binary(&ArithmeticKernels::divide, "divide", Role::Divisor, Role::Divisor, kArithmeticChunk,
+                 encloses_quotient);
+    check_binary(&ArithmeticKernels::divide, "divide by an exact number", Role::Divisor, Role::Exact,
+                 kArithmeticChunk, encloses_quotient);
+}
+
+BW_TEST(kernels, negation_matches_the_reference) {
+    for (const std::size_t n : sizes(kUnaryChunk)) {
+        const Column a = column(n, 30 + n, Role::Any);
+        Output want(n);
+        if (n) reference().negate(a.mid_data(), a.rad_data(), want.view(), n);
+        for (std::size_t i = 0; i < n; ++i)
+            CHECK(bits(want.mid[kGuards + i]) == (bits(a.mid[i]) ^ (std::uint64_t{1} << 63)) &&
+                      bits(want.rad[kGuards + i]) == bits(a.rad[i]),
+                  "negate", a.mid[i]);
+        for (const ArithmeticKernels* table : target_tables()) {
+            Output got(n);
+            table->negate(a.mid_data(), a.rad_data(), got.view(), n);
+            check_output(got, want, 0, n, "negate", n);
+        }
+    }
+}
+
+// The array operations split work at kParallelThreshold into chunks on the
+// pool; the result equals one reference run over the whole range.
+BW_TEST(kernels, array_operations_on_the_pool_match_the_reference) {
+    for (const std::size_t n : {kParallelThreshold - 1, kParallelThreshold + 1, 4 * kArithmeticChunk + 3}) {
+        const Column a = column(n, 40 + n, Role::Any);
+        const Column b = column(n, 50 + n, Role::Divisor);
+        const Array x = Array::from_parts(a.mid, a.rad, {n});
+        const Array y = Array::from_parts(b.mid, b.rad, {n});
+        const KernelOperand xa{a.mid.data(), a.rad.data(), false};
+        const KernelOperand yb{b.mid.data(), b.rad.data(), false};
+        const struct {
+            const char* what;
+            Array result;
+            BinaryKernel kernel;
+        } cases[] = {{"add", add(x, y, {n}), reference().add},
+                     {"subtract", subtract(x, y, {n}), reference().subtract},
+                     {"multiply", multiply(x, y, {n}), reference().multiply},
+                     {"divide", divide(x, y, {n}).value, reference().divide}};
+        for (const auto& c : cases) {
+            Output want(n);
+            c.kernel(xa, yb, want.view(), 0, n);
+            Output got(n);
+            std::copy_n(c.result.mid(), n, got.mid.begin() + kGuards);
+            std::copy_n(c.result.rad(), n, got.rad.begin() + kGuards);
+            check_output(got, want, 0, n, c.what, n);
+        }
+        CHECK(divide(x, y, {n}).flags == Status::None, n);
+    }
+}
+
+BW_TEST(dispatch, disabled_features_force_the_baseline) {
+    CHECK(choose_target(true, nullptr) == Target::Avx2);
+    CHECK(choose_target(false, nullptr) == Target::Baseline);
+    CHECK(choose_target(false, "") == Target::Baseline);
+    for (const char* list : {"AVX2", "avx2", "Avx2", "sse3,avx2", " sse3 , AVX2 ", "fma", "FMA3", "avx512f,fma"})
+        CHECK(choose_target(true, list) == Target::Baseline, list);
+    for (const char* list : {"", "AVX", "avx512f", "AVX2X", "AV X2", ",", "sse2,,sse3"})
+        CHECK(choose_target(true, list) == Target::Avx2, list);
+}
+
+// Run once with BOUNDWISE_DISABLE_CPU_FEATURES set and once without (see CMakeLists.txt).
+BW_TEST(dispatch, the_environment_selects_the_target) {
+    const char* disabled = std::getenv("BOUNDWISE_DISABLE_CPU_FEATURES");
+    CHECK(selected_target() == choose_target(target_supported(Target::Avx2), disabled));
+    CHECK(&arithmetic_kernels() == &arithmetic_kernels(selected_target()));
+    if (disabled && std::string_view(disabled).find("AVX2") != std::string_view::npos)
+        CHECK(selected_target() == Target::Baseline, disabled);
+    CHECK(target_supported(Target::Baseline));
+    CHECK(std::string_view(target_name(Target::Avx2)) == "avx2" && std::string_view(target_name(Target::Baseline)) == "baseline");
+}
