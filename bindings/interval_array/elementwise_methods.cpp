@@ -1,5 +1,6 @@
 // Element-wise methods of IntervalArray: rounding, abs, sign, nan_to_num,
-// clip, maximum, minimum, the elementary functions and power. Those without
+// clip, maximum, minimum and the elementary functions (power, which follows
+// the rules of the ** operator, lives with the operators). Those without
 // arguments are rows of the shared element-wise entry; the others parse their
 // arguments and run the core the same way.
 #include <algorithm>
@@ -50,7 +51,7 @@ PyObject* clip_method(PyObject* self, const Arguments& a) {
     return run_element_wise(x.size(), [&] { return clip(x, a_min, a_max); });
 }
 
-// maximum, minimum and power take an array (broadcast with self) or anything
+// maximum and minimum take an array (broadcast with self) or anything
 // PyFloat_AsDouble accepts; other operands fail with the operation's TypeError.
 template <class OnArray, class OnNumber>
 PyObject* binary_method(PyObject* self, const Arguments& a, const char* name, OnArray on_array, OnNumber on_number) {
@@ -73,11 +74,6 @@ PyObject* minimum_method(PyObject* self, const Arguments& a) {
     return binary_method(
         self, a, "minimum", [](const Array& x, const Array& y) { return minimum(x, y); },
         [](const Array& x, double y) { return minimum(x, y); });
-}
-PyObject* power_method(PyObject* self, const Arguments& a) {
-    return binary_method(
-        self, a, "power", [](const Array& x, const Array& y) { return power(x, y); },
-        [](const Array& x, double p) { return power(x, p); });
 }
 
 constexpr const char* kRoundDoc =
@@ -108,7 +104,6 @@ constexpr auto kMethods = method_table("IntervalArray", {
     {"log2", elementary_of<Elementary::Log2>, "Element-wise base-2 logarithm."},
     {"log10", elementary_of<Elementary::Log10>, "Element-wise base-10 logarithm."},
     {"sqrt", elementary_of<Elementary::Sqrt>, "Element-wise square root."},
-    {"power", "other", power_method, "Element-wise power with an array or a number as exponent."},
 });
 
 }  // namespace

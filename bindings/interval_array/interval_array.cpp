@@ -31,6 +31,7 @@ PyTypeObject* create_type() {
     add_operator_slots(tables.slots);
     add_comparison_slots(tables.slots);
     add_indexing_slots(tables.slots);
+    add_iteration_slots(tables.slots);
     add_product_slots(tables.slots);
     add_text_slots(tables.slots);
     add_elementwise_slots(tables.slots);

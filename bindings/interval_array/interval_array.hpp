@@ -56,6 +56,7 @@ private:
 void add_operator_slots(std::vector<PyType_Slot>& slots);
 void add_comparison_slots(std::vector<PyType_Slot>& slots);
 void add_indexing_slots(std::vector<PyType_Slot>& slots);
+void add_iteration_slots(std::vector<PyType_Slot>& slots);
 void add_text_slots(std::vector<PyType_Slot>& slots);
 void add_operator_methods(std::vector<PyMethodDef>& methods);
 void add_comparison_methods(std::vector<PyMethodDef>& methods);

@@ -1,5 +1,6 @@
-// Arithmetic operator slots of IntervalArray: + - * / (forward, reflected,
-// in place), unary minus and plus, truth value, len() and scale().
+// Arithmetic operator slots of IntervalArray: + - * / // ** and pow() (forward,
+// reflected, in place), unary minus and plus, truth value, len(), and the
+// methods scale() and power().
 #include <cstdint>
 #include <optional>
 
@@ -21,6 +22,8 @@ const char* symbol(BinaryOp op) {
         case BinaryOp::Subtract: return "-";
         case BinaryOp::Multiply: return "*";
         case BinaryOp::Divide: return "/";
+        case BinaryOp::FloorDivide: return "//";
+        case BinaryOp::Power: return "**";
     }
     return "?";
 }
@@ -31,8 +34,9 @@ PyObject* finish(Quotient q) {
 }
 
 // array op other, or other op array when reflected. Operand values are copied
-// (sharing storage) and the lock is released for the arithmetic.
-PyObject* binary(PyObject* array, PyObject* other, BinaryOp op, bool reflected) {
+// (sharing storage) and the lock is released for the arithmetic. `name` is the
+// operation's name in the TypeError for an unsupported operand.
+PyObject* binary(PyObject* array, PyObject* other, BinaryOp op, bool reflected, const char* name) {
     const Array a = read_array(array);
     Quotient result;
     if (is_interval_array(other)) {
@@ -41,19 +45,35 @@ PyObject* binary(PyObject* array, PyObject* other, BinaryOp op, bool reflected) 
         result = reflected ? apply_binary(b, a, op) : apply_binary(a, b, op);
     } else {
         const std::optional<double> x = try_double(other);
-        if (!x) throw type_error(std::string("unsupported operand type for ") + symbol(op));
+        if (!x) throw type_error(std::string("unsupported operand type for ") + name);
         ReleasedLock unlocked;
         result = apply_with_number(a, *x, op, reflected);
     }
     return finish(std::move(result));
 }
 
+// Floor division has no reflected form: a number on the left is left to the interpreter.
+constexpr bool has_reflected(BinaryOp op) { return op != BinaryOp::FloorDivide; }
+
 template <BinaryOp Op>
 PyObject* binary_slot(PyObject* left, PyObject* right) noexcept {
     return guarded([&]() -> PyObject* {
-        if (is_interval_array(left)) return binary(left, right, Op, false);
-        if (is_interval_array(right)) return binary(right, left, Op, true);
+        if (is_interval_array(left)) return binary(left, right, Op, false, symbol(Op));
+        if (has_reflected(Op) && is_interval_array(right)) return binary(right, left, Op, true, symbol(Op));
         Py_RETURN_NOTIMPLEMENTED;
+    });
+}
+
+void refuse_modulo(PyObject* modulo) {
+    if (modulo != Py_None) throw type_error("pow() with a modulo is not supported");
+}
+
+// a ** b and pow(a, b[, modulo]); the modulo is refused once an array takes part.
+PyObject* power_slot(PyObject* left, PyObject* right, PyObject* modulo) noexcept {
+    return guarded([&]() -> PyObject* {
+        if (!is_interval_array(left) && !is_interval_array(right)) Py_RETURN_NOTIMPLEMENTED;
+        refuse_modulo(modulo);
+        return binary_slot<BinaryOp::Power>(left, right);
     });
 }
 
@@ -117,13 +137,27 @@ Py_ssize_t length_slot(PyObject* self) noexcept {
         Py_ssize_t{-1});
 }
 
+// The ternary in-place slot; `**=` itself passes None as the modulo.
+PyObject* inplace_power_slot(PyObject* self, PyObject* other, PyObject* modulo) noexcept {
+    return guarded([&]() -> PyObject* {
+        if (is_interval_array(self)) refuse_modulo(modulo);
+        return inplace_slot<BinaryOp::Power>(self, other);
+    });
+}
+
 PyObject* scale_method(PyObject* self, const Arguments& a) {
     const double scalar = a.convert(0, to_double);
     return wrap(multiply_point(read_array(self), scalar));
 }
 
+// The forward rule of `**`, with its own word in the TypeError.
+PyObject* power_method(PyObject* self, const Arguments& a) {
+    return binary(self, a[0], BinaryOp::Power, false, "power");
+}
+
 constexpr auto kMethods = method_table("IntervalArray", {
     {"scale", "scalar", scale_method, "Scale the array by an exact scalar (fast path)."},
+    {"power", "other", power_method, "Element-wise power with an array or a number as exponent."},
 });
 
 }  // namespace
@@ -133,10 +167,13 @@ void add_operator_slots(std::vector<PyType_Slot>& slots) {
     slots.push_back({Py_nb_subtract, slot_pointer(binary_slot<BinaryOp::Subtract>)});
     slots.push_back({Py_nb_multiply, slot_pointer(binary_slot<BinaryOp::Multiply>)});
     slots.push_back({Py_nb_true_divide, slot_pointer(binary_slot<BinaryOp::Divide>)});
+    slots.push_back({Py_nb_floor_divide, slot_pointer(binary_slot<BinaryOp::FloorDivide>)});
+    slots.push_back({Py_nb_power, slot_pointer(power_slot)});
     slots.push_back({Py_nb_inplace_add, slot_pointer(inplace_slot<BinaryOp::Add>)});
     slots.push_back({Py_nb_inplace_subtract, slot_pointer(inplace_slot<BinaryOp::Subtract>)});
     slots.push_back({Py_nb_inplace_multiply, slot_pointer(inplace_slot<BinaryOp::Multiply>)});
     slots.push_back({Py_nb_inplace_true_divide, slot_pointer(inplace_slot<BinaryOp::Divide>)});
+    slots.push_back({Py_nb_inplace_power, slot_pointer(inplace_power_slot)});
     slots.push_back({Py_nb_negative, slot_pointer(negative_slot)});
     slots.push_back({Py_nb_positive, slot_pointer(positive_slot)});
     slots.push_back({Py_nb_bool, slot_pointer(bool_slot)});

@@ -29,7 +29,7 @@ void* slot_pointer(Function* function) {
 }
 
 // A new instance of `type` (a subclass gets its own allocation slot) whose
-// `Field` holds `value` and whose borrow counter is free.
+// `Field` holds `value` and whose borrow counter, where it has one, is free.
 template <class Object, auto Field, class Value>
 PyObject* allocate_instance(PyTypeObject* type, Value value) {
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
@@ -37,7 +37,7 @@ PyObject* allocate_instance(PyTypeObject* type, Value value) {
     if (!object) throw PythonError{};
     auto* instance = reinterpret_cast<Object*>(object);
     new (&(instance->*Field)) Value(std::move(value));
-    instance->borrows = 0;
+    if constexpr (requires { instance->borrows; }) instance->borrows = 0;
     return object;
 }
 

@@ -140,6 +140,15 @@ Result<Array> power(const Array& a, double p) {
     return elementwise::map_elements(a, rule, elementwise::Dispatch::Pool);
 }
 
+Result<Array> power(double x, const Array& a) {
+    const Endpoints base = element_endpoints(x, 0.0);
+    const auto rule = [base](double m, double r, Status& flags) noexcept {
+        const Endpoints exponent = element_endpoints(m, r);
+        return store(interval_pow(base, exponent.lo, exponent.hi, flags));
+    };
+    return elementwise::map_elements(a, rule, elementwise::Dispatch::Pool);
+}
+
 Result<Array> power(const Array& a, const Array& b) {
     const auto rule = [](double am, double ar, double bm, double br, Status& flags) noexcept {
         const Endpoints exponent = element_endpoints(bm, br);

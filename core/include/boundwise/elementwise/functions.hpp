@@ -37,10 +37,11 @@ Array minimum(const Array& a, double x);
 enum class Elementary { Exp, Ln, Log2, Log10, Sqrt, Sin, Cos, Tan };
 Result<Array> elementary(const Array& a, Elementary f);
 
-// a ** p for an exact exponent p, and a ** b element by element with
-// broadcasting. Bases or exponents outside the domain give NaN elements and
-// flag Status::DomainError.
+// a ** p for an exact exponent p, x ** a for an exact base x, and a ** b
+// element by element with broadcasting. Bases or exponents outside the domain
+// give NaN elements and flag Status::DomainError.
 Result<Array> power(const Array& a, double p);
+Result<Array> power(double x, const Array& a);
 Result<Array> power(const Array& a, const Array& b);
 
 }  // namespace boundwise

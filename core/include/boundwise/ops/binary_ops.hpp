@@ -1,13 +1,16 @@
-// The four arithmetic operators with broadcasting or a number on either side.
+// The binary arithmetic operators with broadcasting or a number on either side:
+// the four field operations, floor division (the floor of the enclosed
+// quotient) and powers (the element-wise power function).
 #pragma once
 
 #include "boundwise/ops/arithmetic.hpp"
 
 namespace boundwise {
 
-enum class BinaryOp { Add, Subtract, Multiply, Divide };
+enum class BinaryOp { Add, Subtract, Multiply, Divide, FloorDivide, Power };
 
-// a op b with NumPy broadcasting (ValueError for incompatible shapes).
+// a op b with NumPy broadcasting (ValueError for incompatible shapes). Divisions
+// flag Status::DividedByZero, powers outside their domain Status::DomainError.
 Quotient apply_binary(const Array& a, const Array& b, BinaryOp op);
 // a op x, or x op a when number_on_left; x is an exact number.
 Quotient apply_with_number(const Array& a, double x, BinaryOp op, bool number_on_left);
