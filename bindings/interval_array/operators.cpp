@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "boundwise/ops/binary_ops.hpp"
+#include "boundwise/arithmetic/binary_ops.hpp"
 #include "boundwise/layout/broadcast.hpp"
 #include "boundwise/interval/endpoints.hpp"
 #include "boundwise/error.hpp"

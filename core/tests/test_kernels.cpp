@@ -13,7 +13,7 @@
 #include "kernels/arithmetic-inl.hpp"  // the scalar reference: arithmetic_table<lanes::Scalar>
 
 #include "boundwise/kernels/chunking.hpp"
-#include "boundwise/ops/arithmetic.hpp"
+#include "boundwise/arithmetic/arithmetic.hpp"
 #include "exact.hpp"
 #include "harness.hpp"
 #include "values.hpp"

@@ -1,4 +1,4 @@
-#include "boundwise/ops/binary_ops.hpp"
+#include "boundwise/arithmetic/binary_ops.hpp"
 
 #include <optional>
 

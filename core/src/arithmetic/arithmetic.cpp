@@ -1,4 +1,4 @@
-#include "boundwise/ops/arithmetic.hpp"
+#include "boundwise/arithmetic/arithmetic.hpp"
 
 #include <cmath>
 #include <utility>

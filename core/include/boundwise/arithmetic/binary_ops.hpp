@@ -3,7 +3,7 @@
 // quotient) and powers (the element-wise power function).
 #pragma once
 
-#include "boundwise/ops/arithmetic.hpp"
+#include "boundwise/arithmetic/arithmetic.hpp"
 
 namespace boundwise {
 
