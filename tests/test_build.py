@@ -62,7 +62,7 @@ def test_bundled_openblas_is_switched_to_one_thread() -> None:
 def test_package_reexports_every_public_name_of_the_extension() -> None:
     public = [name for name in vars(_boundwise) if not name.startswith("_")]
     assert public, "the extension registered no public names"
-    assert sorted(boundwise.__all__) == sorted([*public, "__version__"])
+    assert sorted(boundwise.__all__) == sorted([*public, "where", "__version__"])
     for name in public:
         assert getattr(boundwise, name) is getattr(_boundwise, name), name
 
