@@ -1,10 +1,14 @@
 from collections.abc import Sequence
 from types import EllipsisType
-from typing import Any, SupportsFloat, SupportsIndex, final, overload
+from typing import Any, Protocol, SupportsFloat, SupportsIndex, final, overload
 
 from typing_extensions import Buffer, disjoint_base
 
 __version__: str
+
+class _SupportsArray(Protocol):
+    # NumPy arrays: buffers at run time, though NumPy declares __buffer__ for Python 3.12 on only.
+    def __array__(self) -> Any: ...
 
 _Number = SupportsFloat | SupportsIndex
 _Shape = SupportsIndex | Sequence[SupportsIndex]
@@ -12,9 +16,9 @@ _Shape = SupportsIndex | Sequence[SupportsIndex]
 _Pair = tuple[float, float]
 # What array() and IntervalArray() convert: numbers, (midpoint, radius) tuples,
 # nested lists of them, another IntervalArray, or a buffer of numbers.
-_Values = IntervalArray | Buffer | _Number | tuple[float, float] | Sequence[Any]
+_Values = IntervalArray | Buffer | _SupportsArray | _Number | tuple[float, float] | Sequence[Any]
 # Midpoints or radii for from_raw_parts: a sequence of floats or a buffer of numbers.
-_Numbers = Sequence[_Number] | Buffer
+_Numbers = Sequence[_Number] | Buffer | _SupportsArray
 _Operand = IntervalArray | _Number
 _IndexItem = SupportsIndex | slice | EllipsisType | None | BoolArray | list[bool] | list[int]
 _Key = _IndexItem | tuple[_IndexItem, ...]
@@ -263,3 +267,8 @@ def normal(loc: _Number = 0.0, scale: _Number = 1.0, size: None = None) -> float
 def normal(loc: _Number, scale: _Number, size: _Shape, *extra: SupportsIndex) -> IntervalArray: ...
 @overload
 def normal(loc: _Number = 0.0, scale: _Number = 1.0, *, size: _Shape) -> IntervalArray: ...
+
+# Helpers for the test suite and the demonstration.
+def _dgemm_self_check() -> float: ...
+def _parallel_constants() -> dict[str, int]: ...
+def _blas_info() -> dict[str, Any]: ...
