@@ -62,7 +62,7 @@ def test_bundled_openblas_is_switched_to_one_thread() -> None:
 def test_package_reexports_every_public_name_of_the_extension() -> None:
     public = [name for name in vars(_boundwise) if not name.startswith("_")]
     assert public, "the extension registered no public names"
-    assert sorted(boundwise.__all__) == sorted([*public, "__version__"])
+    assert sorted(boundwise.__all__) == sorted([*public, "where", "__version__"])
     for name in public:
         assert getattr(boundwise, name) is getattr(_boundwise, name), name
 
@@ -72,12 +72,21 @@ def test_versions_agree() -> None:
     assert importlib.metadata.version("boundwise") == _boundwise.__version__
 
 
-def test_demonstration_runs() -> None:
-    done = subprocess.run([sys.executable, "-m", "boundwise"], capture_output=True, text=True, timeout=120)
+# `pip install .` alone brings no NumPy: the demonstration then skips its speed comparison.
+WITHOUT_NUMPY = "import sys, runpy; sys.modules['numpy'] = None; runpy.run_module('boundwise', run_name='__main__')"
+
+
+@pytest.mark.parametrize("numpy", [True, False], ids=["with numpy", "without numpy"])
+def test_demonstration_runs(numpy: bool) -> None:
+    command = ["-m", "boundwise"] if numpy else ["-c", WITHOUT_NUMPY]
+    done = subprocess.run([sys.executable, *command], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     assert done.stdout.startswith(f"boundwise {boundwise.__version__}")
+    assert "BLAS: " in done.stdout and "BLAS threading: " in done.stdout
     assert "encloses the exact value: NO" not in done.stdout
+    assert done.stdout.count("encloses the exact value: yes") == 6
     assert "RuntimeWarning" in done.stdout  # the division by an interval holding zero
+    assert ("Speed against NumPy" in done.stdout) == numpy
 
 
 def test_ci_runs_the_readme_test_command() -> None:

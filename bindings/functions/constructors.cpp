@@ -68,16 +68,16 @@ PyObject* arange_function(PyObject*, const Arguments& a) {
 }
 
 PyObject* from_raw_parts_function(PyObject*, const Arguments& a) {
-    RawParts parts;
-    parts.midpoints = a.convert(0, to_double_list);
-    parts.radii = a.convert(1, to_double_list);
-    parts.shape = a.convert(2, to_dimension_list);
-    return wrap(array_from_raw_parts(std::move(parts)));
+    const NumbersArgument midpoints = a.convert(0, NumbersArgument::read);
+    const NumbersArgument radii = a.convert(1, NumbersArgument::read);
+    Shape shape = a.convert(2, to_dimension_list);
+    return wrap(array_from_numbers(midpoints, radii, std::move(shape)));
 }
 
 constexpr auto kConstructors = function_table({
     {"array", "values, error=0.0", array_function,
-     "Build an interval array from numbers, (midpoint, radius) tuples or nested lists."},
+     "Build an interval array from numbers, (midpoint, radius) tuples, nested lists or a buffer of numbers\n"
+     "(a NumPy array, array.array, memoryview), whose shape it takes."},
     {"zeros", "shape, *extra", zeros_function, "An array of exact zeros."},
     {"ones", "shape, *extra", ones_function, "An array of exact ones."},
     {"empty", "shape, *extra", zeros_function, "An array of the given shape (filled with exact zeros)."},
@@ -91,7 +91,9 @@ constexpr auto kConstructors = function_table({
 
 constexpr auto kRawParts = function_table({
     {"from_raw_parts", "midpoints, radii, shape", from_raw_parts_function,
-     "An array holding exactly these midpoints and radii (used by unpickling)."},
+     "An array holding exactly these midpoints and radii (used by unpickling).\n\n"
+     "midpoints and radii are sequences of floats or buffers of numbers (NumPy arrays, array.array,\n"
+     "memoryview), read in row-major order."},
 });
 
 }  // namespace

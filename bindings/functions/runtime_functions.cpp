@@ -14,6 +14,18 @@ PyObject* num_threads_function() { return new_u64(boundwise::num_threads()).rele
 
 PyObject* dgemm_self_check_function(PyObject*, const Arguments&) { return new_float(dgemm_self_check()).release(); }
 
+// The BLAS library behind the matrix products, for the configuration that
+// `python -m boundwise` prints.
+PyObject* blas_info_function() {
+    const BlasInfo info = blas_info();
+    Ref result = check(PyDict_New());
+    Ref library = check(PyUnicode_FromStringAndSize(info.library.data(), static_cast<Py_ssize_t>(info.library.size())));
+    check_status(PyDict_SetItemString(result.get(), "library", library.get()));
+    check_status(PyDict_SetItemString(result.get(), "threads_per_call",
+                                      new_u64(static_cast<std::uint64_t>(info.threads_per_call < 0 ? 0 : info.threads_per_call)).get()));
+    return result.release();
+}
+
 // The parallel thresholds and chunk sizes, so tests sweep the sizes around them
 // without copying the numbers.
 PyObject* parallel_constants_function() {
@@ -38,6 +50,8 @@ constexpr auto kPrivate = function_table({
      "Largest deviation of a small BLAS product from a plain loop (0.0 expected)."},
     {"_parallel_constants", parallel_constants_function,
      "The thresholds and chunk sizes of parallel work."},
+    {"_blas_info", blas_info_function,
+     "The BLAS library behind the matrix products and the threads it uses inside one call."},
 });
 
 }  // namespace

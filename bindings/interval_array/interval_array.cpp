@@ -26,6 +26,7 @@ PyTypeObject* create_type() {
     add_elementwise_methods(tables.methods);
     add_reduction_methods(tables.methods);
     add_product_methods(tables.methods);
+    add_part_properties(tables.properties);
     tables.slots.push_back(
         {Py_tp_dealloc, slot_pointer(deallocate_instance<IntervalArrayObject, &IntervalArrayObject::value>)});
     add_operator_slots(tables.slots);

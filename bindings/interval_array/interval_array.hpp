@@ -67,5 +67,6 @@ void add_reduction_methods(std::vector<PyMethodDef>& methods);
 void add_shape_methods(std::vector<PyMethodDef>& methods, std::vector<PyGetSetDef>& getsets);
 void add_elementwise_methods(std::vector<PyMethodDef>& methods);
 void add_elementwise_slots(std::vector<PyType_Slot>& slots);
+void add_part_properties(std::vector<PyGetSetDef>& getsets);
 
 }  // namespace boundwise::py

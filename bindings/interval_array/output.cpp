@@ -1,4 +1,5 @@
 // Text forms, element and list accessors, and pickling of IntervalArray.
+#include <bit>
 #include <string>
 #include <vector>
 
@@ -6,6 +7,7 @@
 #include "boundwise/text/format.hpp"
 #include "support/convert.hpp"
 #include "support/methods.hpp"
+#include "interval_array/parts_buffer.hpp"
 #include "interval_array/raw_parts.hpp"
 
 namespace boundwise::py {
@@ -92,6 +94,25 @@ PyObject* reduce_method(PyObject* self, const Arguments&) {
     return check(PyTuple_Pack(2, constructor.get(), arguments.get())).release();
 }
 
+// Protocol 5 and later: the same constructor, its midpoints and radii as
+// pickle.PickleBuffer objects, which a pickler may write out of band; the
+// buffers come back as themselves or as their bytes, both of which
+// from_raw_parts reads. The bytes are little-endian doubles, so a big-endian
+// machine keeps the lists.
+PyObject* reduce_ex_method(PyObject* self, const Arguments& a) {
+    const std::int64_t protocol = a.convert(0, to_i64);
+    if (protocol < 5 || std::endian::native != std::endian::little) return reduce_method(self, a);
+    Ref constructor = module_attribute("from_raw_parts");
+    Ref pickle = check(PyImport_ImportModule("pickle"));
+    Ref pickle_buffer = check(PyObject_GetAttrString(pickle.get(), "PickleBuffer"));
+    const Array value = read_array(self);
+    Ref midpoints = check(PyObject_CallFunctionObjArgs(pickle_buffer.get(), parts_memoryview(value, Part::Midpoints).get(), nullptr));
+    Ref radii = check(PyObject_CallFunctionObjArgs(pickle_buffer.get(), parts_memoryview(value, Part::Radii).get(), nullptr));
+    Ref shape = new_list_of_dims(value.shape());
+    Ref arguments = check(PyTuple_Pack(3, midpoints.get(), radii.get(), shape.get()));
+    return check(PyTuple_Pack(2, constructor.get(), arguments.get())).release();
+}
+
 PyObject* getstate_method(PyObject* self, const Arguments&) {
     const PickledParts p = pickled_parts(self);
     return check(PyTuple_Pack(3, p.shape.get(), p.midpoints.get(), p.radii.get())).release();
@@ -125,6 +146,8 @@ constexpr auto kMethods = method_table("IntervalArray", {
     {"radii", "", parts_method<&Array::rad>, "The stored radii as a flat list, row-major."},
     {"tolist", "", tolist_method, "Nested lists of (midpoint, radius) tuples following the shape."},
     {"__reduce__", "", reduce_method, "Pickle support."},
+    {"__reduce_ex__", "protocol", reduce_ex_method,
+     "Pickle support: the lists of __reduce__ below protocol 5, pickle.PickleBuffer objects from protocol 5 on."},
     {"__getstate__", "", getstate_method, "Pickle support."},
     {"__setstate__", "state", setstate_method, "Pickle support."},
 });

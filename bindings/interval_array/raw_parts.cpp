@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "boundwise/create/from_numbers.hpp"
 #include "boundwise/error.hpp"
 #include "support/convert.hpp"
 #include "support/errors.hpp"
@@ -32,6 +33,35 @@ Array array_from_raw_parts(RawParts parts) {
         throw value_error("midpoints length " + std::to_string(parts.midpoints.size()) + " != product of shape " +
                           exact_product_text(parts.shape));
     return Array::from_parts(parts.midpoints, parts.radii, std::move(parts.shape));
+}
+
+NumbersArgument NumbersArgument::read(PyObject* object) {
+    NumbersArgument argument;
+    argument.buffer_ = HeldBuffer::acquire(object);
+    if (argument.buffer_) {
+        argument.numbers_ = argument.buffer_->numbers();
+    } else {
+        argument.list_ = to_double_list(object);
+        argument.numbers_ = StridedNumbers::of_doubles(argument.list_);
+    }
+    return argument;
+}
+
+StridedNumbers NumbersArgument::numbers_for(std::optional<std::uint64_t> count) const {
+    if (buffer_ && count)
+        if (auto raw = buffer_->as_raw_doubles(*count)) return *raw;
+    return numbers_;
+}
+
+Array array_from_numbers(const NumbersArgument& midpoints, const NumbersArgument& radii, Shape shape) {
+    const auto product = checked_product(shape);
+    const StridedNumbers mids = midpoints.numbers_for(product), rads = radii.numbers_for(product);
+    if (mids.size() != rads.size()) throw value_error("midpoints and radii must have the same length");
+    Array flat = parts_from_numbers(mids, rads);
+    if (!product || *product != flat.size())
+        throw value_error("midpoints length " + std::to_string(flat.size()) + " != product of shape " +
+                          exact_product_text(shape));
+    return flat.with_shape(std::move(shape));
 }
 
 }  // namespace boundwise::py

@@ -5,6 +5,7 @@
 
 #include "boundwise/error.hpp"
 #include "boundwise/text/format.hpp"
+#include "support/buffer.hpp"
 #include "support/errors.hpp"
 #include "interval_array/interval_array.hpp"
 
@@ -183,8 +184,23 @@ std::optional<Interval> try_interval(PyObject* object, double error) {
     return pair;
 }
 
+namespace {
+
+// The buffer of `values` when it holds an n-dimensional block of numbers (n >= 1).
+// bytes and bytearray stay text, and a 0-d buffer (a NumPy scalar) is one number.
+std::optional<Array> try_buffer_array(PyObject* values, double error) {
+    if (PyBytes_Check(values) || PyByteArray_Check(values)) return std::nullopt;
+    const std::optional<HeldBuffer> buffer = HeldBuffer::acquire(values);
+    if (!buffer || buffer->ndim() == 0) return std::nullopt;
+    return points_from_numbers(buffer->numbers(), error);
+}
+
+}  // namespace
+
 Array to_array(PyObject* values, double error) {
     if (is_interval_array(values)) return read_array(values);
+    if (!is_list_or_tuple(values))
+        if (auto a = try_buffer_array(values, error)) return std::move(*a);
     Collected out;
     Shape shape = collect(values, error, 0, out);
     return Array::from_parts(out.midpoints, out.radii, std::move(shape));

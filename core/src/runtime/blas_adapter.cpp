@@ -26,6 +26,8 @@ void scipy_cblas_dgemm(int order, int trans_a, int trans_b, int m, int n, int k,
                        const double* a, int lda, const double* b, int ldb, double beta, double* c,
                        int ldc);
 void scipy_openblas_set_num_threads(int num_threads);
+char* scipy_openblas_get_config();
+int scipy_openblas_get_num_threads();
 #else
 void cblas_dgemm(int order, int trans_a, int trans_b, int m, int n, int k, double alpha,
                  const double* a, int lda, const double* b, int ldb, double beta, double* c,
@@ -34,6 +36,9 @@ void cblas_dgemm(int order, int trans_a, int trans_b, int m, int n, int k, doubl
 // (the reference implementation, say) still links and simply stays as it is.
 __attribute__((weak)) void openblas_set_num_threads(int num_threads);
 __attribute__((weak)) void flexiblas_set_num_threads(int num_threads);
+__attribute__((weak)) char* openblas_get_config();
+__attribute__((weak)) int openblas_get_num_threads();
+__attribute__((weak)) int flexiblas_get_num_threads();
 #endif
 }
 
@@ -102,11 +107,15 @@ void dgemm_blocked(std::size_t m, std::size_t n, std::size_t k, const double* a,
     }
 }
 
+void switch_blas_threading_off() {
+    static std::once_flag single_threaded;
+    std::call_once(single_threaded, make_blas_single_threaded);
+}
+
 void dgemm_checked(std::size_t m, std::size_t n, std::size_t k, const double* a, std::size_t lda,
                    const double* b, std::size_t ldb, double* c, std::size_t ldc,
                    std::size_t limit) {
-    static std::once_flag single_threaded;
-    std::call_once(single_threaded, make_blas_single_threaded);
+    switch_blas_threading_off();
     if (m == 0 || n == 0) return;
     check_internal(ldc >= n, "dgemm_rowmajor: ldc is smaller than n");
     if (k == 0) {
@@ -167,6 +176,19 @@ double dgemm_self_check() {
                 if (!(deviation <= worst)) worst = deviation;
         }
     return worst;
+}
+
+BlasInfo blas_info() {
+    switch_blas_threading_off();
+#if defined(BOUNDWISE_SCIPY_OPENBLAS)
+    return {std::string("scipy-openblas32: ") + scipy_openblas_get_config(), scipy_openblas_get_num_threads()};
+#else
+    if (openblas_get_config != nullptr)
+        return {std::string("OpenBLAS: ") + openblas_get_config(),
+                openblas_get_num_threads != nullptr ? openblas_get_num_threads() : 0};
+    if (flexiblas_get_num_threads != nullptr) return {"FlexiBLAS", flexiblas_get_num_threads()};
+    return {"a system BLAS exporting cblas_dgemm", 0};
+#endif
 }
 
 }  // namespace boundwise

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace boundwise {
 
@@ -21,5 +22,14 @@ void dgemm_rowmajor(std::size_t m, std::size_t n, std::size_t k, const double* a
 // largest absolute difference from a plain triple loop: 0.0 when the linked
 // library works and is wired correctly.
 double dgemm_self_check();
+
+// What sits behind dgemm_rowmajor, for users' reports: the library's own
+// description, and the threads it uses inside one call (1 once we have switched
+// its threading off, which this does first; 0 when the library cannot say).
+struct BlasInfo {
+    std::string library;
+    int threads_per_call;
+};
+BlasInfo blas_info();
 
 }  // namespace boundwise

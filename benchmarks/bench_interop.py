@@ -1,0 +1,79 @@
+"""NumPy interop: moving arrays in and out of boundwise against NumPy doing the same copy.
+
+    python benchmarks/bench_interop.py          # 10^7 elements, a table of ratios
+    python benchmarks/bench_interop.py --quick  # 10^6 elements, fewer repeats
+    python benchmarks/bench_interop.py --json out.json
+
+Rows (a ratio is boundwise time / NumPy time; the target is in brackets):
+- build: from_raw_parts of two float64 arrays against numpy.copy of both [<= 2];
+- mid out: numpy.asarray(a.mid) against numpy.copy of the midpoints [<= 2 or constant time];
+- pickle 5: dumps + loads at protocol 5 against the same for a tuple of two float64 arrays [<= 2];
+- pickle 4 (for reference): the list form that protocols below 5 keep.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import pickle
+import time
+
+
+def best_time(fn, repeats: int) -> float:
+    """Smallest wall time of `repeats` calls (after one warm-up call)."""
+    fn()
+    best = float("inf")
+    for _ in range(repeats):
+        start = time.perf_counter()
+        fn()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def cases(n: int):
+    """(label, target, boundwise call, NumPy call) for every row of the table."""
+    import numpy as np
+
+    import boundwise as bw
+
+    rng = np.random.default_rng(5)
+    mid = rng.uniform(-1.0, 1.0, n)
+    rad = rng.uniform(0.0, 1e-12, n)
+    a = bw.from_raw_parts(mid, rad, [n])
+    pair = (mid, rad)
+    return [
+        ("build from two arrays", 2.0, lambda: bw.from_raw_parts(mid, rad, [n]),
+         lambda: (np.copy(mid), np.copy(rad))),
+        ("numpy.asarray(a.mid)", 2.0, lambda: np.asarray(a.mid), lambda: np.copy(mid)),
+        ("pickle 5 dumps+loads", 2.0, lambda: pickle.loads(pickle.dumps(a, protocol=5)),
+         lambda: pickle.loads(pickle.dumps(pair, protocol=5))),
+        ("pickle 4 dumps+loads", None, lambda: pickle.loads(pickle.dumps(a, protocol=4)),
+         lambda: pickle.loads(pickle.dumps(pair, protocol=4))),
+    ]
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true", help="10^6 elements and fewer repeats")
+    parser.add_argument("--json", metavar="FILE", help="write the figures to FILE")
+    args = parser.parse_args()
+    n, repeats = (10**6, 3) if args.quick else (10**7, 5)
+
+    rows = []
+    print(f"{'operation':<24} {'boundwise':>12} {'numpy':>12} {'ratio':>7}  target  (n = {n})")
+    for label, target, ours, theirs in cases(n):
+        # The list form of protocol 4 takes seconds at 10^7: fewer repeats.
+        r = 1 if target is None else repeats
+        t_ours, t_numpy = best_time(ours, r), best_time(theirs, r)
+        ratio = t_ours / t_numpy
+        verdict = "" if target is None else ("ok" if ratio <= target else "MISSED")
+        print(f"{label:<24} {t_ours * 1e3:>10.2f}ms {t_numpy * 1e3:>10.2f}ms {ratio:>7.2f}  {verdict}")
+        rows.append({"operation": label, "n": n, "boundwise_s": t_ours, "numpy_s": t_numpy, "ratio": ratio,
+                     "target": target})
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump(rows, f, indent=1)
+
+
+if __name__ == "__main__":
+    main()
