@@ -105,8 +105,7 @@ void dgemm_blocked(std::size_t m, std::size_t n, std::size_t k, const double* a,
 void dgemm_checked(std::size_t m, std::size_t n, std::size_t k, const double* a, std::size_t lda,
                    const double* b, std::size_t ldb, double* c, std::size_t ldc,
                    std::size_t limit) {
-    static std::once_flag single_threaded;
-    std::call_once(single_threaded, make_blas_single_threaded);
+    use_single_blas_thread();
     if (m == 0 || n == 0) return;
     check_internal(ldc >= n, "dgemm_rowmajor: ldc is smaller than n");
     if (k == 0) {
@@ -149,6 +148,11 @@ double self_check_case(std::size_t m, std::size_t n, std::size_t k, std::size_t 
 }
 
 }  // namespace
+
+void use_single_blas_thread() {
+    static std::once_flag single_threaded;
+    std::call_once(single_threaded, make_blas_single_threaded);
+}
 
 void dgemm_rowmajor(std::size_t m, std::size_t n, std::size_t k, const double* a, std::size_t lda,
                     const double* b, std::size_t ldb, double* c, std::size_t ldc) {
