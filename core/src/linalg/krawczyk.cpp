@@ -23,7 +23,12 @@ namespace {
 // of |C| well below 1) succeeds in the first one or two; more only help in
 // borderline cases (Rump's verifylss allows seven).
 constexpr int kInflationSteps = 10;
-constexpr double kRelativeInflation = 0.1;
+// The inflation is relative to the radius, to the midpoint and absolute. The
+// midpoint term matters for elements whose radius spans only a few units in
+// the last place of the midpoint: the interior test rounds the inner ends
+// outward and the outer ends inward, which costs up to two such units.
+constexpr double kRadiusInflation = 0.1;
+constexpr double kMidpointInflation = 0x1p-48;
 constexpr double kAbsoluteInflation = 0x1p-1022;  // the smallest normal double
 
 Result<Array> unverified() { return {Array::zeros({0}), Status::Unverified}; }
@@ -55,12 +60,15 @@ void subtract_from_identity(Array& c) {
     }
 }
 
-// Y widened about its midpoints: rad + rad / 10 + realmin, rounded up.
+// Y widened about its midpoints: rad + rad / 10 + 2^-48 |mid| + realmin, rounded up.
 Array inflate(const Array& y) {
     Array out = Array::from_parts({y.mid(), y.size()}, {y.rad(), y.size()}, y.shape());
+    const double* m = out.mid();
     double* r = out.rad_mut();
-    for (std::uint64_t t = 0; t < out.size(); ++t)
-        r[t] = add_up(add_up(r[t], r[t] * kRelativeInflation), kAbsoluteInflation);
+    for (std::uint64_t t = 0; t < out.size(); ++t) {
+        const double widening = r[t] * kRadiusInflation + std::fabs(m[t]) * kMidpointInflation;
+        r[t] = add_up(add_up(r[t], widening), kAbsoluteInflation);
+    }
     return out;
 }
 
