@@ -36,16 +36,11 @@ inline constexpr Endpoints kEntire{-kInfinity, kInfinity};
     return {add_down_clamped(p.lo, q.lo), add_up_clamped(p.hi, q.hi)};
 }
 
-// The product: the hull of the four outward-rounded corner products, with a
-// NaN corner (0 times an infinite end) ignored unless all four are NaN. The
-// same operations as mul_endpoints, inlined into the elimination loops.
-[[gnu::always_inline]] inline Endpoints mul(Endpoints a, Endpoints b) {
-    const double l0 = mul_down(a.lo, b.lo), l1 = mul_down(a.lo, b.hi);
-    const double l2 = mul_down(a.hi, b.lo), l3 = mul_down(a.hi, b.hi);
-    const double h0 = mul_up(a.lo, b.lo), h1 = mul_up(a.lo, b.hi);
-    const double h2 = mul_up(a.hi, b.lo), h3 = mul_up(a.hi, b.hi);
-    return {std::fmin(std::fmin(std::fmin(l0, l1), l2), l3), std::fmax(std::fmax(std::fmax(h0, h1), h2), h3)};
-}
+// The product: mul_endpoints itself. Its hull of the four corners may return
+// either zero of a tie between +0 and -0 depending on how the compiler orders
+// the operands of fmin and fmax, so every caller goes through the one compiled
+// copy, which keeps all elimination paths bit for bit alike.
+inline Endpoints mul(Endpoints a, Endpoints b) { return mul_endpoints(a, b); }
 
 // 1 / D for a pair D that does not contain zero (1/x decreases on each side of 0).
 [[gnu::always_inline]] inline Endpoints reciprocal(Endpoints d) { return {div_down(1.0, d.hi), div_up(1.0, d.lo)}; }
