@@ -173,6 +173,27 @@ class TestPointSystems:
         assert relative < 1e-9 if method == "krawczyk" else relative > 1e-9
 
 
+def bidiagonal(n):
+    """Ones on the diagonal, -1 below it: its inverse is the lower triangle of ones."""
+    return [[1.0 if i == j else -1.0 if i == j + 1 else 0.0 for j in range(n)] for i in range(n)]
+
+
+class TestLargeKrawczyk:
+    # From 256 rows a point matrix first gets the one-product enclosure of R A.
+    @pytest.mark.parametrize("n", [255, 300])
+    @pytest.mark.parametrize("radius", [0.0, 2.0**-40])
+    def test_large_systems_enclose_their_integer_solutions(self, n, radius):
+        rng = random.Random(n)
+        rows = [[float(rng.randint(-3, 3)) + (4 * n if i == j else 0) for j in range(n)] for i in range(n)]
+        x = [rng.randint(-100, 100) for _ in range(n)]
+        b = [sum(int(r) * v for r, v in zip(row, x)) for row in rows]  # exact: integers far below 2^53
+        a = to_array(rows, [[radius * abs(v) for v in row] for row in rows])
+        got = bw.solve(a, bw.array([float(v) for v in b]), method="krawczyk")
+        assert_encloses(got.reshape(n, 1), [[Fraction(v)] for v in x], tight=1e-14 + 1e3 * radius)
+        inverse = bw.inv(bw.array(bidiagonal(n)), method="krawczyk")
+        assert_encloses(inverse, [[Fraction(int(j <= i)) for j in range(n)] for i in range(n)], tight=1e-10)
+
+
 class TestIntervalSystems:
     @pytest.mark.parametrize("method", METHODS)
     @pytest.mark.parametrize("n, c", [(1, 1), (2, 3), (4, 1), (7, 2), (12, 9)])  # 9 columns: product residual
