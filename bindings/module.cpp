@@ -38,7 +38,10 @@ const std::vector<PyMethodDef>& function_table() {
         add_raw_parts_function(functions);
         add_runtime_functions(functions);
         add_random_functions(functions);
+        add_linear_system_functions(functions);
+        add_factorisation_functions(functions);
         add_private_functions(functions);
+        add_private_linalg_functions(functions);
         return functions;
     }();
     return table;

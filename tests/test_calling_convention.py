@@ -36,12 +36,14 @@ def _entries():
 def test_parsing_follows_the_text_signature(call, display):
     parameters = list(inspect.signature(call).parameters.values())
     named = [p for p in parameters if p.kind is P.POSITIONAL_OR_KEYWORD]
-    assert [p.kind for p in parameters] == [P.POSITIONAL_OR_KEYWORD] * len(named) + [P.VAR_POSITIONAL] * (
-        len(parameters) - len(named))
+    rest = [p.kind for p in parameters[len(named):]]
+    # After the positional-or-keyword ones: one *extra, or keyword-only parameters with defaults.
+    assert rest in ([], [P.VAR_POSITIONAL]) or set(rest) == {P.KEYWORD_ONLY}
+    assert all(p.default is not P.empty for p in parameters if p.kind is P.KEYWORD_ONLY)
     required = [p.name for p in named if p.default is P.empty]
 
     raises(TypeError, f"{display} got an unexpected keyword argument 'unknown'", lambda: call(unknown=0))
-    if len(parameters) == len(named):  # no *extra: surplus positionals are refused before any conversion
+    if rest != [P.VAR_POSITIONAL]:  # no *extra: surplus positionals are refused before any conversion
         counts = f"{len(named)}" if len(required) == len(named) else f"from {len(required)} to {len(named)}"
         given = len(named) + 2
         raises(TypeError, f"{display} takes {counts} positional arguments but {given} were given",

@@ -34,6 +34,8 @@ BUILT_SIGNATURES = {
     "rand": "(size=None, *extra)", "random_sample": "(size=None, *extra)", "randn": "(size=None, *extra)",
     "randint": "(low, high, size=None, *extra)", "uniform": "(low, high, size=None, *extra)",
     "normal": "(loc=0.0, scale=1.0, size=None, *extra)",
+    "det": "(a)", "inv": "(a, *, method='gauss')", "solve": "(a, b, *, method='gauss')", "lstsq": "(a, b)",
+    "cholesky": "(a)", "matrix_power": "(a, n)",
 }
 
 

@@ -12,7 +12,11 @@ void add_joining_functions(std::vector<PyMethodDef>& functions);
 void add_raw_parts_function(std::vector<PyMethodDef>& functions);
 void add_runtime_functions(std::vector<PyMethodDef>& functions);
 void add_random_functions(std::vector<PyMethodDef>& functions);
+// det, inv, solve, lstsq; then cholesky and matrix_power.
+void add_linear_system_functions(std::vector<PyMethodDef>& functions);
+void add_factorisation_functions(std::vector<PyMethodDef>& functions);
 // Underscore-prefixed helpers for the test suite, registered after the public functions.
 void add_private_functions(std::vector<PyMethodDef>& functions);
+void add_private_linalg_functions(std::vector<PyMethodDef>& functions);
 
 }  // namespace boundwise::py

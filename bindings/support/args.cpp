@@ -15,6 +15,8 @@ static_assert(kEye.count == 3 && kEye.required == 1 && !kEye.var_extra && kEye.n
 constexpr Parameters kNormal = read_parameters("loc=0.0, scale=1.0, size=None, *extra");
 static_assert(kNormal.count == 3 && kNormal.required == 0 && kNormal.var_extra && kNormal.names[0] == "loc");
 static_assert(read_parameters("").count == 0 && read_parameters("shape, *extra").required == 1);
+constexpr Parameters kKeywordOnly = read_parameters("a, b, *, method='gauss'");
+static_assert(kKeywordOnly.count == 3 && kKeywordOnly.required == 2 && kKeywordOnly.positional == 2);
 
 std::string plural_verb(std::size_t given) { return given == 1 ? "was" : "were"; }
 
@@ -46,10 +48,11 @@ std::string keyword_text(PyObject* key) {
 
 void check_positional_count(const CallSite& site, std::size_t given) {
     const Parameters& p = site.parameters;
-    if (given <= p.count || p.var_extra) return;
+    if (given <= p.positional || p.var_extra) return;
     std::string text = site.display() + " takes ";
-    text += p.required == p.count ? std::to_string(p.count)
-                                  : "from " + std::to_string(p.required) + " to " + std::to_string(p.count);
+    text += p.required == p.positional
+                ? std::to_string(p.positional)
+                : "from " + std::to_string(p.required) + " to " + std::to_string(p.positional);
     text += " positional arguments but " + std::to_string(given) + " " + plural_verb(given) + " given";
     throw type_error(text);
 }
@@ -88,7 +91,7 @@ Arguments parse_arguments(const CallSite& site, PyObject* const* args, Py_ssize_
     Arguments parsed(site);
     const std::size_t given = static_cast<std::size_t>(nargs);
     check_positional_count(site, given);
-    const std::size_t named = std::min(given, site.parameters.count);
+    const std::size_t named = std::min(given, site.parameters.positional);
     for (std::size_t i = 0; i < named; ++i) parsed.values_[i] = args[i];
     if (given > named) parsed.extra_ = std::span<PyObject* const>(args + named, given - named);
     if (kwnames) {
@@ -107,7 +110,7 @@ Arguments parse_arguments(const CallSite& site, PyObject* args, PyObject* kwargs
     for (std::size_t i = 0; i < given; ++i) {
         PyObject* item = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
         if (!item) throw PythonError{};
-        if (i < site.parameters.count) parsed.values_[i] = item;
+        if (i < site.parameters.positional) parsed.values_[i] = item;
         else parsed.spilled_.push_back(item);
     }
     if (kwargs && PyDict_Size(kwargs) > 0) {

@@ -18,11 +18,14 @@ namespace boundwise::py {
 inline constexpr std::size_t kMaxParameters = 8;
 
 // A parameter list read from its text: names in order, the first `required`
-// without a default, and whether a trailing *extra collects surplus positionals.
+// without a default, the first `positional` that may be given by position (a
+// bare * makes the rest keyword-only), and whether a trailing *extra collects
+// surplus positionals.
 struct Parameters {
     std::array<std::string_view, kMaxParameters> names{};
     std::size_t count = 0;
     std::size_t required = 0;
+    std::size_t positional = 0;
     bool var_extra = false;
 };
 
@@ -43,19 +46,27 @@ constexpr bool is_identifier(std::string_view name) {
 
 }  // namespace detail
 
-// Reads "a, b=1, *extra" at compile time. A malformed list (a required name
-// after a default, *extra not last, repeated or invalid names, too many)
-// stops the build at the throw that describes it.
+// Reads "a, b=1, *extra" or "a, *, b=1" at compile time. A malformed list (a
+// required name after a default, *extra not last, a keyword-only parameter
+// without default, repeated or invalid names, too many) stops the build at the
+// throw that describes it.
 consteval Parameters read_parameters(std::string_view text) {
     Parameters p;
     bool seen_default = false;
+    bool keyword_only = false;
     text = detail::trim(text);
     while (!text.empty()) {
         const std::size_t comma = text.find(',');
         std::string_view item = detail::trim(text.substr(0, comma));
         text = comma == std::string_view::npos ? std::string_view{} : detail::trim(text.substr(comma + 1));
         if (p.var_extra) throw "*extra must be the last parameter";
+        if (item == "*") {
+            if (keyword_only) throw "repeated *";
+            keyword_only = true;
+            continue;
+        }
         if (item.starts_with('*')) {
+            if (keyword_only) throw "*extra after *";
             if (!detail::is_identifier(item.substr(1))) throw "invalid *extra name";
             p.var_extra = true;
             continue;
@@ -69,9 +80,11 @@ consteval Parameters read_parameters(std::string_view text) {
         for (std::size_t i = 0; i < p.count; ++i)
             if (p.names[i] == name) throw "repeated parameter name";
         if (p.count == kMaxParameters) throw "more parameters than kMaxParameters";
+        if (keyword_only && !has_default) throw "a keyword-only parameter needs a default";
         seen_default = seen_default || has_default;
         p.names[p.count++] = name;
         if (!has_default) p.required = p.count;
+        if (!keyword_only) p.positional = p.count;
     }
     return p;
 }

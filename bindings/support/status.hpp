@@ -8,7 +8,9 @@ namespace boundwise::py {
 // Issues the warning or raises the exception that each set flag stands for.
 // Call with the interpreter lock held, after the computation and before the
 // result is stored anywhere: when warnings are errors this throws, and the
-// caller's operands stay as they were.
-void report_status(Status flags);
+// caller's operands stay as they were. The breakdowns of linear algebra
+// (Singular, NotPositiveDefinite, Unverified) raise ValueError; `where` names
+// the failing pivot of a NotPositiveDefinite factorisation.
+void report_status(Status flags, const Breakdown& where = {});
 
 }  // namespace boundwise::py

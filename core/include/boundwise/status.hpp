@@ -17,6 +17,7 @@ enum class Status : std::uint32_t {
     Overflow = 1u << 2,
     Singular = 1u << 3,
     NotPositiveDefinite = 1u << 4,
+    Unverified = 1u << 5,  // a verification method could not prove its enclosure
 };
 
 constexpr Status operator|(Status a, Status b) {
@@ -26,6 +27,13 @@ constexpr Status& operator|=(Status& a, Status b) { return a = a | b; }
 constexpr bool has(Status flags, Status flag) {
     return (static_cast<std::uint32_t>(flags) & static_cast<std::uint32_t>(flag)) != 0;
 }
+
+// Where a factorisation stopped: the pivot's index and the bound that failed
+// its test (for NotPositiveDefinite, the lower end of the diagonal pivot).
+struct Breakdown {
+    std::uint64_t pivot = 0;
+    double bound = 0.0;
+};
 
 // A value and the conditions met while computing it.
 template <class T>

@@ -107,15 +107,10 @@ void dgemm_blocked(std::size_t m, std::size_t n, std::size_t k, const double* a,
     }
 }
 
-void switch_blas_threading_off() {
-    static std::once_flag single_threaded;
-    std::call_once(single_threaded, make_blas_single_threaded);
-}
-
 void dgemm_checked(std::size_t m, std::size_t n, std::size_t k, const double* a, std::size_t lda,
                    const double* b, std::size_t ldb, double* c, std::size_t ldc,
                    std::size_t limit) {
-    switch_blas_threading_off();
+    use_single_blas_thread();
     if (m == 0 || n == 0) return;
     check_internal(ldc >= n, "dgemm_rowmajor: ldc is smaller than n");
     if (k == 0) {
@@ -159,6 +154,11 @@ double self_check_case(std::size_t m, std::size_t n, std::size_t k, std::size_t 
 
 }  // namespace
 
+void use_single_blas_thread() {
+    static std::once_flag single_threaded;
+    std::call_once(single_threaded, make_blas_single_threaded);
+}
+
 void dgemm_rowmajor(std::size_t m, std::size_t n, std::size_t k, const double* a, std::size_t lda,
                     const double* b, std::size_t ldb, double* c, std::size_t ldc) {
     dgemm_checked(m, n, k, a, lda, b, ldb, c, ldc, static_cast<std::size_t>(INT_MAX));
@@ -179,7 +179,7 @@ double dgemm_self_check() {
 }
 
 BlasInfo blas_info() {
-    switch_blas_threading_off();
+    use_single_blas_thread();
 #if defined(BOUNDWISE_SCIPY_OPENBLAS)
     return {std::string("scipy-openblas32: ") + scipy_openblas_get_config(), scipy_openblas_get_num_threads()};
 #else

@@ -17,6 +17,10 @@ namespace boundwise {
 void dgemm_rowmajor(std::size_t m, std::size_t n, std::size_t k, const double* a, std::size_t lda,
                     const double* b, std::size_t ldb, double* c, std::size_t ldc);
 
+// Switches the library's own threading off, once per process; dgemm_rowmajor
+// does it itself, and the LAPACK adapter calls it before its first use.
+void use_single_blas_thread();
+
 // Multiplies fixed small integer matrices, whose products are exact in double,
 // through dgemm_rowmajor, directly and along the split-call path, and returns the
 // largest absolute difference from a plain triple loop: 0.0 when the linked
