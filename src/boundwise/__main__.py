@@ -72,6 +72,34 @@ def _examples() -> None:
           lambda lo, hi: lo <= 1 <= hi)
 
 
+def _hilbert_solve() -> None:
+    """A verified solve of an ill-conditioned system, checked in exact arithmetic,
+    beside NumPy's unverified answer when NumPy is installed."""
+    n = 8
+    h = [[1.0 / (i + j + 1) for j in range(n)] for i in range(n)]
+    rows = [[Fraction(v) for v in row] + [Fraction(1)] for row in h]
+    for c in range(n):  # exact elimination of the stored doubles
+        for r in range(n):
+            if r != c:
+                f = rows[r][c] / rows[c][c]
+                rows[r] = [p - f * q for p, q in zip(rows[r], rows[c])]
+    exact = [rows[i][n] / rows[i][i] for i in range(n)]
+    x = bw.solve(bw.array(h), bw.ones(n), method="krawczyk")
+    inside = all(Fraction(m) - Fraction(r) <= t <= Fraction(m) + Fraction(r)
+                 for m, r, t in zip(x.values(), x.radii(), exact))
+    print()
+    print(f"Hilbert system of order {n} (condition about 1.5e10), first component:")
+    print(f"  solve(method='krawczyk')  {x.values()[0]!r} +/- {x.radii()[0]:.2g}"
+          f"   encloses the exact solution: {'yes' if inside else 'NO'}")
+    try:
+        import numpy as np
+    except ImportError:
+        return
+    guess = float(np.linalg.solve(np.array(h), np.ones(n))[0])
+    print(f"  numpy.linalg.solve        {guess!r}   (actual error {float(abs(Fraction(guess) - exact[0])):.2g},"
+          " not reported)")
+
+
 def _best(fn, repeats: int = 5) -> float:
     fn()
     best = math.inf
@@ -108,6 +136,7 @@ def main() -> None:
     _configuration()
     print()
     _examples()
+    _hilbert_solve()
     _speed()
 
 
