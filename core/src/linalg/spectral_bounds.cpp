@@ -18,7 +18,8 @@ double balancing_scale(const Array& a) {
     if (largest == 0.0) return 1.0;
     int exponent = 0;
     std::frexp(largest, &exponent);  // largest = f 2^exponent, f in [0.5, 1)
-    return std::ldexp(1.0, -exponent);
+    // Subnormal inputs are lifted only as far as a representable scale allows.
+    return std::ldexp(1.0, std::min(-exponent, 1000));
 }
 
 Array scaled(const Array& a, double s) {

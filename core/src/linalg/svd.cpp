@@ -23,7 +23,6 @@ using spectral::point_matrix;
 
 constexpr int kLargestSweeps = 60;
 constexpr double kRotationThreshold = 0x1p-52;
-constexpr double kConvergenceFactor = 0x1p-104;
 // Rounded up from 1/sqrt(2): the residual of (u; v)/sqrt(2) for [[0, B], [B^T, 0]].
 constexpr double kHalfRootTwoUp = 0.7071067811865476;
 
@@ -44,9 +43,9 @@ void rotate_columns(std::vector<double>& x, std::size_t rows, std::size_t cols, 
     }
 }
 
-// One sweep over every column pair; returns the sum of the squared inner products met.
-double sweep(Jacobi& j, std::size_t t, std::size_t k) {
-    double off = 0.0;
+// One sweep over every column pair; returns whether it rotated any pair.
+bool sweep(Jacobi& j, std::size_t t, std::size_t k) {
+    bool rotated = false;
     for (std::size_t p = 0; p + 1 < k; ++p)
         for (std::size_t q = p + 1; q < k; ++q) {
             double alpha = 0.0, beta = 0.0, gamma = 0.0;
@@ -57,8 +56,8 @@ double sweep(Jacobi& j, std::size_t t, std::size_t k) {
                 beta += wq * wq;
                 gamma += wp * wq;
             }
-            off += gamma * gamma;
             if (std::sqrt(alpha * beta) * kRotationThreshold >= std::fabs(gamma)) continue;
+            rotated = true;
             const double zeta = (beta - alpha) / (gamma + gamma);
             const double tau = std::copysign(1.0, zeta) / (std::fabs(zeta) + std::sqrt(zeta * zeta + 1.0));
             const double c = 1.0 / std::sqrt(tau * tau + 1.0);
@@ -66,7 +65,7 @@ double sweep(Jacobi& j, std::size_t t, std::size_t k) {
             rotate_columns(j.w, t, k, p, q, c, s);
             rotate_columns(j.q, k, k, p, q, c, s);
         }
-    return off;
+    return rotated;
 }
 
 Jacobi one_sided_jacobi(const Array& b) {
@@ -74,9 +73,11 @@ Jacobi one_sided_jacobi(const Array& b) {
     const std::size_t k = b.shape()[1];
     Jacobi j{std::vector<double>(b.mid(), b.mid() + t * k), std::vector<double>(k * k, 0.0), {}};
     for (std::size_t i = 0; i < k; ++i) j.q[i * k + i] = 1.0;
-    const double limit = static_cast<double>(t * k) * kConvergenceFactor;
+    // Sweep until every pair is orthogonal relative to its column norms: an
+    // absolute test on the inner products would stop while small columns are
+    // still far from orthogonal, and the bound grows with that defect.
     for (int s = 0; s < kLargestSweeps; ++s)
-        if (limit >= sweep(j, t, k)) break;
+        if (!sweep(j, t, k)) break;
     j.sigma.assign(k, 0.0);
     for (std::size_t c = 0; c < k; ++c) {
         double squares = 0.0;
@@ -303,8 +304,11 @@ Result<std::size_t> matrix_rank(const Array& a) {
     double top = 0.0;
     for (std::size_t j = 0; j < k; ++j) top = std::max(top, succ(e.values.mid()[j] + e.radius));
     const double tol = static_cast<double>(k + 1) * kRotationThreshold * top;
+    // A value counts when its lower end is above the tolerance for every
+    // member; an upper end above it would count a zero value whose enclosure
+    // is merely wider than the tolerance.
     std::size_t rank = 0;
-    for (std::size_t j = 0; j < k; ++j) rank += (e.values.mid()[j] + e.radius > tol) ? 1 : 0;
+    for (std::size_t j = 0; j < k; ++j) rank += add_down(e.values.mid()[j], -e.radius) > tol ? 1 : 0;
     return rank;
 }
 
