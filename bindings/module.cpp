@@ -39,7 +39,9 @@ const std::vector<PyMethodDef>& function_table() {
         add_runtime_functions(functions);
         add_random_functions(functions);
         add_linear_system_functions(functions);
+        add_eigen_svd_functions(functions);
         add_factorisation_functions(functions);
+        add_rank_cond_functions(functions);
         add_private_functions(functions);
         add_private_linalg_functions(functions);
         return functions;

@@ -35,7 +35,8 @@ BUILT_SIGNATURES = {
     "randint": "(low, high, size=None, *extra)", "uniform": "(low, high, size=None, *extra)",
     "normal": "(loc=0.0, scale=1.0, size=None, *extra)",
     "det": "(a)", "inv": "(a, *, method='gauss')", "solve": "(a, b, *, method='gauss')", "lstsq": "(a, b)",
-    "cholesky": "(a)", "matrix_power": "(a, n)",
+    "cholesky": "(a)", "matrix_power": "(a, n)", "eig": "(a)", "svd": "(a)", "pinv": "(a)",
+    "matrix_rank": "(a)", "cond": "(a)",
 }
 
 

@@ -9,7 +9,8 @@ namespace boundwise::py {
 // Call with the interpreter lock held, after the computation and before the
 // result is stored anywhere: when warnings are errors this throws, and the
 // caller's operands stay as they were. The breakdowns of linear algebra
-// (Singular, NotPositiveDefinite, Unverified) raise ValueError; `where` names
+// (Singular, NotPositiveDefinite, Unverified, Defective, NotFinite) raise
+// ValueError, ComplexEigenvalues NotImplementedError; `where` names
 // the failing pivot of a NotPositiveDefinite factorisation.
 void report_status(Status flags, const Breakdown& where = {});
 

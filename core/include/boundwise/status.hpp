@@ -18,6 +18,9 @@ enum class Status : std::uint32_t {
     Singular = 1u << 3,
     NotPositiveDefinite = 1u << 4,
     Unverified = 1u << 5,  // a verification method could not prove its enclosure
+    NotFinite = 1u << 6,   // a spectral enclosure holds a value or bound that is not finite
+    ComplexEigenvalues = 1u << 7,
+    Defective = 1u << 8,  // the eigenvector matrix could not be proven invertible and well separating
 };
 
 constexpr Status operator|(Status a, Status b) {

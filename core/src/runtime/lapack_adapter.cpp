@@ -18,9 +18,15 @@ extern "C" {
 void scipy_dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, int* info);
 void scipy_dgetri_(const int* n, double* a, const int* lda, const int* ipiv, double* work, const int* lwork,
                    int* info);
+void scipy_dgeev_(const char* jobvl, const char* jobvr, const int* n, double* a, const int* lda, double* wr,
+                  double* wi, double* vl, const int* ldvl, double* vr, const int* ldvr, double* work,
+                  const int* lwork, int* info, std::size_t jobvl_length, std::size_t jobvr_length);
 #else
 void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, int* info);
 void dgetri_(const int* n, double* a, const int* lda, const int* ipiv, double* work, const int* lwork, int* info);
+void dgeev_(const char* jobvl, const char* jobvr, const int* n, double* a, const int* lda, double* wr, double* wi,
+            double* vl, const int* ldvl, double* vr, const int* ldvr, double* work, const int* lwork, int* info,
+            std::size_t jobvl_length, std::size_t jobvr_length);
 #endif
 }
 
@@ -51,7 +57,40 @@ int invert_factors(int n, double* a, const int* pivots, double* work, int lwork)
     return info;
 }
 
+// The row-major buffer is A^T to LAPACK; the left eigenvectors of A^T
+// (u^H A^T = lambda u^H) are the right eigenvectors of A, so job "V" for the
+// left ones and "N" for the right ones.
+int eigen_decompose(int n, double* a, double* re, double* im, double* left, double* work, int lwork) {
+    int info = 0;
+    const char want = 'V';
+    const char skip = 'N';
+    const int one = 1;
+#if defined(BOUNDWISE_SCIPY_OPENBLAS)
+    scipy_dgeev_(&want, &skip, &n, a, &n, re, im, left, &n, nullptr, &one, work, &lwork, &info, 1, 1);
+#else
+    dgeev_(&want, &skip, &n, a, &n, re, im, left, &n, nullptr, &one, work, &lwork, &info, 1, 1);
+#endif
+    return info;
+}
+
 }  // namespace
+
+bool approximate_eigenpairs(double* a, std::size_t n, double* re, double* im, double* vectors) {
+    if (n == 0) return true;
+    if (n > kLargestOrder) return false;
+    use_single_blas_thread();
+    const int order = static_cast<int>(n);
+    std::vector<double> left(n * n);
+    double query = 0.0;
+    if (eigen_decompose(order, a, re, im, left.data(), &query, -1) != 0) return false;
+    const int lwork = std::max(4 * order, static_cast<int>(std::min(query, 1e9)));
+    std::vector<double> work(static_cast<std::size_t>(lwork));
+    if (eigen_decompose(order, a, re, im, left.data(), work.data(), lwork) != 0) return false;
+    // Column j of the column-major result is element (i, j) at left[j * n + i].
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j) vectors[i * n + j] = left[j * n + i];
+    return true;
+}
 
 bool approximate_inverse(double* a, std::size_t n) {
     if (n == 0) return true;

@@ -14,4 +14,12 @@ namespace boundwise {
 // holds a value that is not finite. Runs on the calling thread only.
 bool approximate_inverse(double* a, std::size_t n);
 
+// Approximate eigenvalues (real parts `re`, imaginary parts `im`, n each) and
+// right eigenvectors of the row-major n x n matrix `a` (dgeev, balancing
+// included). `vectors` receives, row-major, the real eigenvector of each real
+// eigenvalue in the column of that value (the columns of a complex pair hold
+// its real and imaginary parts). `a` is overwritten. Returns false when the QR
+// algorithm fails or n is too large. Runs on the calling thread only.
+bool approximate_eigenpairs(double* a, std::size_t n, double* re, double* im, double* vectors);
+
 }  // namespace boundwise
