@@ -18,15 +18,7 @@ import numpy as np
 
 import boundwise._boundwise as bw
 
-
-def best_time(fn, repeats: int) -> float:
-    fn()
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
+from bench import best_time
 
 
 def cases(n: int):

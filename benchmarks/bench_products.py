@@ -26,21 +26,12 @@ import subprocess
 import sys
 import time
 
+from bench import best_time
+
 MATMUL_SIZES = [256, 512, 1000]
 ARB_SIZES = [128, 256]
 MEMORY_SIZE = 1000
 BLAS_THREAD_VARIABLES = ["OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"]
-
-
-def best_time(fn, repeats: int) -> float:
-    """Smallest wall time of `repeats` calls after one warm-up call."""
-    fn()
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def operands(n: int, seed: int):

@@ -17,16 +17,7 @@ import json
 import os
 import time
 
-
-def best_time(fn, repeats: int) -> float:
-    """Smallest wall time of `repeats` calls (after one warm-up call)."""
-    fn()
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
+from bench import best_time
 
 
 def cases(n: int, n_sort: int):
