@@ -87,23 +87,18 @@ def _entire_line_where(result: IntervalArray, lanes: np.ndarray) -> IntervalArra
 
 
 def _extreme(op: str, x: IntervalArray, axis: int | None) -> Any:
-    """The interval max or min of x (over everything or along an axis) in which
-    an element that bounds nothing (a NaN midpoint or radius, an infinite
-    radius) makes its lane the entire line, as it does in a sum; a lane whose
-    one-machine result bounds nothing is normalised to the entire line too, so
-    that combining steps never read infinite midpoints as bounds. None when
-    the reduced extent is empty (an empty chunk contributes nothing)."""
+    """The interval max or min of x (over everything or along an axis), in
+    which an element with a NaN midpoint or radius, which bounds nothing, makes
+    its lane the entire line as it does in a sum (the one-machine methods skip
+    such elements). None when the reduced extent is empty: an empty chunk
+    contributes nothing."""
     if (x.size if axis is None else x.shape[axis]) == 0:
         return None
-    mid, rad = np.asarray(x.mid), np.asarray(x.rad)
-    unknown = np.isnan(mid) | np.isnan(rad) | np.isinf(rad)
+    unknown = np.isnan(np.asarray(x.mid)) | np.isnan(np.asarray(x.rad))
     result = getattr(x, op)(axis)
     if axis is None:
-        if unknown.any() or math.isnan(result[0]) or math.isinf(result[1]) or math.isinf(result[0]):
-            return (math.nan, math.inf)
-        return result
-    rmid, rrad = np.asarray(result.mid), np.asarray(result.rad)
-    lanes = unknown.any(axis=axis) | np.isnan(rmid) | np.isinf(rrad) | np.isinf(rmid)
+        return (math.nan, math.inf) if unknown.any() else result
+    lanes = unknown.any(axis=axis)
     return _entire_line_where(result, lanes) if lanes.any() else result
 
 
