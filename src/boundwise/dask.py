@@ -26,11 +26,15 @@ from collections.abc import Callable
 from functools import partial
 from typing import Any
 
-import dask
-import dask.array as da
-import numpy as np
-from dask.base import DaskMethodsMixin, tokenize
-from dask.highlevelgraph import HighLevelGraph
+try:
+    import dask
+    import dask.array as da
+    import numpy as np
+    from dask.base import DaskMethodsMixin, tokenize
+    from dask.highlevelgraph import HighLevelGraph
+except ModuleNotFoundError as missing:
+    raise ModuleNotFoundError(f"boundwise.dask needs {missing.name}: pip install \"boundwise[dask]\"",
+                              name=missing.name) from missing
 
 import boundwise as bw
 from boundwise import IntervalArray
@@ -302,7 +306,9 @@ class ChunkedIntervalArray(DaskMethodsMixin):
     def __dask_optimize__(dsk: Any, keys: Any, **kwargs: Any) -> Any:
         return da.Array.__dask_optimize__(dsk, keys, **kwargs)
 
-    __dask_scheduler__ = staticmethod(dask.threaded.get)
+    @staticmethod
+    def __dask_scheduler__(dsk: Any, keys: Any, **kwargs: Any) -> Any:
+        return dask.threaded.get(dsk, keys, **kwargs)
 
     def __dask_postcompute__(self) -> Any:
         return _assemble, (self.chunks, self._scalar)
@@ -338,12 +344,12 @@ class ChunkedIntervalArray(DaskMethodsMixin):
     @property
     def mid(self) -> da.Array:
         """The midpoints: a Dask float64 array with the same chunks."""
-        return self._blocks.map_blocks(_block_midpoints, dtype=np.float64, meta=_meta(self.ndim))
+        return da.map_blocks(_block_midpoints, self._blocks, dtype=np.float64, meta=_meta(self.ndim))
 
     @property
     def rad(self) -> da.Array:
         """The radii: a Dask float64 array with the same chunks."""
-        return self._blocks.map_blocks(_block_radii, dtype=np.float64, meta=_meta(self.ndim))
+        return da.map_blocks(_block_radii, self._blocks, dtype=np.float64, meta=_meta(self.ndim))
 
     def __repr__(self) -> str:
         return f"ChunkedIntervalArray(shape={self.shape}, chunks={self.chunks})"
@@ -473,7 +479,7 @@ def _tree_reduce(x: da.Array, op: str, axis: int | None, split_every: int, finis
         chunks = x.chunks[:axis] + x.chunks[axis + 1:]
     combine = partial(_combine, op, axis)
     for out, members in lanes.items():
-        level = [(f"{name}-partial",) + index for index in members]
+        level: list[tuple[Any, ...]] = [(f"{name}-partial",) + index for index in members]
         depth = 0
         while len(level) > 1:
             depth += 1
@@ -481,7 +487,7 @@ def _tree_reduce(x: da.Array, op: str, axis: int | None, split_every: int, finis
             level = [(f"{name}-combine-{depth}",) + out + (g,) for g in range(len(groups))]
             graph.update((key, (combine, group)) for key, group in zip(level, groups))
         graph[(name,) + out] = (finish, level[0])
-    layers = HighLevelGraph.from_collections(name, graph, dependencies=[x])
+    layers = HighLevelGraph.from_collections(name, graph, dependencies=[x])  # type: ignore[list-item]
     return da.Array(layers, name, chunks, meta=_meta(len(chunks)))
 
 
