@@ -12,17 +12,17 @@ import operator
 import warnings
 from fractions import Fraction
 
+import numpy as np
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-pytest.importorskip("dask.array", reason="boundwise.dask needs dask: pip install 'boundwise[dask]'")
-import dask.array as da  # noqa: E402
-import numpy as np  # noqa: E402
+import boundwise as bw
+from conftest import (ETA, INF, NAN, NAN_PAYLOAD, encloses, exact_range, from_pairs, intervals, is_wide, pairs,
+                      raises, snapshot)
 
-import boundwise as bw  # noqa: E402
-import boundwise.dask as bd  # noqa: E402
-from conftest import ETA, INF, NAN, NAN_PAYLOAD, encloses, exact_range, from_pairs, intervals, is_wide, pairs, raises, snapshot  # noqa: E402,E501
+da = pytest.importorskip("dask.array", reason="boundwise.dask needs dask: pip install 'boundwise[dask]'")
+bd = pytest.importorskip("boundwise.dask")
 
 HYPOTHESIS = settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 U = Fraction(1, 2**53)

@@ -456,11 +456,6 @@ class ChunkedIntervalArray(DaskMethodsMixin):
             return NotImplemented
         return self.matmul(other)
 
-    def __rmatmul__(self, other: Any) -> Any:
-        if not isinstance(other, IntervalArray):
-            return NotImplemented
-        return from_array(other, other.shape).matmul(self)
-
 
 def _tree_reduce(x: da.Array, op: str, axis: int | None, split_every: int, finish: Callable) -> da.Array:
     """Dask array of the reduction of the blocks of x: one partial per block,
