@@ -32,9 +32,9 @@ try:
     import numpy as np
     from dask.base import DaskMethodsMixin, tokenize
     from dask.highlevelgraph import HighLevelGraph
-except ModuleNotFoundError as missing:
-    raise ModuleNotFoundError(f"boundwise.dask needs {missing.name}: pip install \"boundwise[dask]\"",
-                              name=missing.name) from missing
+except ModuleNotFoundError as _missing:
+    raise ModuleNotFoundError(f"boundwise.dask needs {_missing.name}: pip install \"boundwise[dask]\"",
+                              name=_missing.name) from _missing
 
 import boundwise as bw
 from boundwise import IntervalArray
