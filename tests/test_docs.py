@@ -1,10 +1,12 @@
 """The guide's examples run: ```python blocks with a prompt as doctests, the others
 as scripts, all blocks of a file in one namespace, in order. A block whose first
-line is "# needs: <module>" is skipped where that module is missing."""
+line is "# needs: <module>" is skipped where that module is missing (the others
+still run)."""
 
 from __future__ import annotations
 
 import doctest
+import importlib.util
 import re
 import warnings
 from pathlib import Path
@@ -32,8 +34,8 @@ def test_examples_run(path):
     parser = doctest.DocTestParser()
     for line, block in python_blocks(path):
         needs = re.match(r"# needs: (\w+)", block)
-        if needs:
-            pytest.importorskip(needs.group(1))
+        if needs and importlib.util.find_spec(needs.group(1)) is None:
+            continue
         if ">>>" not in block:
             exec(compile(block, f"{path.name}:{line}", "exec"), namespace)
             continue
