@@ -47,4 +47,4 @@ def fuzz_examples(request) -> int:
 @pytest.fixture(scope="session")
 def leak_calls(long_run) -> int:
     """Calls per entry point in the leak check."""
-    return 100_000 if long_run else 400
+    return 100_000 if long_run else 200
