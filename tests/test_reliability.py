@@ -58,6 +58,13 @@ def test_empty_arrays_with_huge_dimensions_export_empty_buffers(shape):
         assert (view.shape, view.nbytes, view.format) == (shape, 0, "d")
 
 
+@pytest.mark.parametrize("method", ["sum", "mean", "prod", "max", "min", "var", "std"])
+def test_reductions_of_empty_arrays_with_uncountable_sides(method):
+    # The dimensions before the axis multiply past 64 bits beside a zero after
+    # it: no lanes at all, once an internal failure.
+    assert getattr(bw.zeros((2**63, 2**63, 5, 0)), method)(axis=2).shape == (2**63, 2**63, 0)
+
+
 # Leaks: each entry point called on fixed arguments that succeed and fixed
 # arguments that fail, found by trying a small pool in a fixed order.
 
