@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import hashlib
 import math
+import multiprocessing
 import os
 import random
 import select
@@ -256,9 +257,28 @@ class TestThreads:
         assert a.values()[:2] == [2.0, 2.0]
 
 
+def products(seed: int) -> str:
+    """Pool work and BLAS work: the digest of element-wise and matrix products."""
+    a, b, d = operand(50000, seed), operand(50000, seed + 1), operand(50000, seed + 2, True)
+    m = operand(96 * 96, seed + 3).reshape(96, 96)
+    return digest([a + b, a * b, a / d, (m @ m).flatten()])
+
+
+@pytest.mark.parametrize("method", ["fork", "spawn"])
+def test_multiprocessing_workers_compute_what_the_parent_does(method):
+    expected = [products(seed) for seed in (1, 7)]  # pool and BLAS in use before the workers start
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads alive
+        with multiprocessing.get_context(method).Pool(2) as pool:
+            assert pool.map(products, [1, 7], chunksize=1) == expected
+    assert [products(seed) for seed in (1, 7)] == expected
+
+
 def test_forked_child_computes_with_a_fresh_pool():
     a, b, d = operand(50000, 11), operand(50000, 12), operand(50000, 13, True)
-    expected = [snapshot(r) for r in (a + b, a * b, a / d)]  # the parent's pool is running before the fork
+    m = operand(96 * 96, 14).reshape(96, 96)
+    # the parent's pool and BLAS are running before the fork
+    expected = [snapshot(r) for r in (a + b, a * b, a / d, m @ m)]
     read_end, write_end = os.pipe()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads alive
@@ -266,7 +286,7 @@ def test_forked_child_computes_with_a_fresh_pool():
     if pid == 0:  # child: use the pool, report, leave without cleanup
         try:
             os.close(read_end)
-            ok = [snapshot(r) for r in (a + b, a * b, a / d)] == expected and bw.num_threads() >= 1
+            ok = [snapshot(r) for r in (a + b, a * b, a / d, m @ m)] == expected and bw.num_threads() >= 1
             os.write(write_end, b"ok" if ok else b"bad")
         finally:
             os._exit(0)
@@ -278,7 +298,7 @@ def test_forked_child_computes_with_a_fresh_pool():
         os.kill(pid, 9)
     os.waitpid(pid, 0)
     assert message == b"ok"
-    assert [snapshot(r) for r in (a + b, a * b, a / d)] == expected
+    assert [snapshot(r) for r in (a + b, a * b, a / d, m @ m)] == expected
 
 
 FINALIZE_DURING_CALLS = """
@@ -292,7 +312,7 @@ class Slow:
         time.sleep(0.001)
         return 2.0
 
-small, large = bw.ones(1000), bw.ones(100000)
+small, large, square = bw.ones(1000), bw.ones(100000), bw.ones((200, 200))
 calls = [
     lambda: small + Slow(),
     lambda: bw.ones(3).__iadd__(Slow()),
@@ -300,6 +320,7 @@ calls = [
     lambda: bw.zeros(1).__setstate__(([1], [Slow()], [0.0])),
     lambda: small + small,  # sequential, lock released
     lambda: large * large,  # on the pool, lock released
+    lambda: square @ square,  # BLAS, lock released
 ]
 running = []
 def loop(call):

@@ -41,6 +41,12 @@ PyObject* parallel_constants_function() {
     return constants.release();
 }
 
+// The path of a failed internal check, which no user input reaches: tests see
+// the exception class and the catch chain through it.
+PyObject* raise_internal_failure_function(PyObject*, const Arguments& a) {
+    throw InternalFailure(a.convert(0, to_string));
+}
+
 constexpr auto kRuntime = function_table({
     {"num_threads", num_threads_function, "Get the number of Rayon worker threads."},
 });
@@ -50,6 +56,8 @@ constexpr auto kPrivate = function_table({
      "Largest deviation of a small BLAS product from a plain loop (0.0 expected)."},
     {"_parallel_constants", parallel_constants_function,
      "The thresholds and chunk sizes of parallel work."},
+    {"_raise_internal_failure", "message", raise_internal_failure_function,
+     "Raises the internal-failure exception with the given text, as a failed internal check does."},
     {"_blas_info", blas_info_function,
      "The BLAS library behind the matrix products and the threads it uses inside one call."},
 });

@@ -66,7 +66,7 @@ void check_list_count(const Shape& shape) {
         if (__builtin_mul_overflow(prefix, shape[k], &prefix) || lists > kMaxLists)
             throw Error(ErrorKind::Memory, "tolist: shape " + format_shape(shape) + " needs too many lists");
     }
-    if (lists + prefix > kMaxLists)
+    if (prefix > kMaxLists - lists)  // lists <= kMaxLists here; a sum could wrap
         throw Error(ErrorKind::Memory, "tolist: shape " + format_shape(shape) + " needs too many lists");
 }
 

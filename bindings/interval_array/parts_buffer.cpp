@@ -1,8 +1,12 @@
 #include "interval_array/parts_buffer.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
+
+#include "boundwise/error.hpp"
 
 #include "interval_array/interval_array.hpp"
 #include "support/heap_type.hpp"
@@ -32,8 +36,14 @@ Exported exported_part(const Array& value, Part part) {
     if (!e.data) e.data = &kNothing;
     const Shape strides = value.strides();
     for (std::size_t k = 0; k < value.ndim(); ++k) {
-        e.shape.push_back(static_cast<Py_ssize_t>(value.shape()[k]));
-        e.strides.push_back(static_cast<Py_ssize_t>(strides[k] * sizeof(double)));
+        const std::uint64_t dim = value.shape()[k];
+        if (dim > static_cast<std::uint64_t>(PY_SSIZE_T_MAX))
+            throw Error(ErrorKind::Overflow, "array dimension " + std::to_string(dim) + " does not fit in a Py_ssize_t");
+        // Strides of an empty array may wrap; nothing is addressed through them, so 0 stands in.
+        std::uint64_t bytes = 0;
+        if (__builtin_mul_overflow(strides[k], sizeof(double), &bytes) || bytes > PY_SSIZE_T_MAX) bytes = 0;
+        e.shape.push_back(static_cast<Py_ssize_t>(dim));
+        e.strides.push_back(static_cast<Py_ssize_t>(bytes));
     }
     return e;
 }

@@ -22,8 +22,12 @@ void check_ndim(std::size_t ndim);
 // Product of the dimensions (1 for none), or nothing when it does not fit in 64 bits.
 std::optional<std::uint64_t> checked_product(std::span<const std::uint64_t> dims);
 
-// Element count of a shape that must be allocatable: InternalFailure "invalid
-// layout" when the product overflows or exceeds the largest element count.
+// The exact product of the dimensions in decimal, even beyond 64 bits.
+std::string exact_product_text(std::span<const std::uint64_t> dims);
+
+// Element count of a shape that must be allocatable. Every size a user asks for
+// passes here, so a count above the largest one is the user's ValueError
+// "array is too big: N elements, more than the limit of L", never an internal failure.
 std::uint64_t element_count(std::span<const std::uint64_t> dims);
 
 Shape row_major_strides(const Shape& shape);

@@ -21,8 +21,8 @@ struct LaneLayout {
 };
 
 // ValueError "axis A is out of bounds for array of dimension N" first; then
-// InternalFailure "invalid layout" when the lanes cannot be counted in 64
-// bits (an empty array with huge other dimensions), as for any result shape.
+// the ValueError of element_count when the result would be too big (an empty
+// array with huge other dimensions), as for any result shape.
 LaneLayout lane_layout(const Shape& shape, std::uint64_t axis);
 
 // Runs one reduction over every lane, walking memory in element order (the
