@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "boundwise/error.hpp"
 #include "boundwise/interval/endpoints.hpp"
@@ -70,8 +71,9 @@ BoolMask compare(const Array& a, const Array& b, CompareOp op) {
     // Operands of the result's element count, or of one element, are used in
     // place; the others are expanded to the common shape first.
     const std::uint64_t n = checked_product(shape).value_or(0);
-    const Array left = is_kernel_operand(a, n) ? a : broadcast_to(a, shape);
-    const Array right = is_kernel_operand(b, n) ? b : broadcast_to(b, shape);
+    std::optional<Array> expanded_a, expanded_b;
+    const Array& left = is_kernel_operand(a, n) ? a : expanded_a.emplace(broadcast_to(a, shape));
+    const Array& right = is_kernel_operand(b, n) ? b : expanded_b.emplace(broadcast_to(b, shape));
     if (left.size() == 1 && n != 1) {
         // The repeated element on the left: swap the sides of the test.
         static constexpr CompareOp kMirror[] = {CompareOp::Greater, CompareOp::GreaterEqual, CompareOp::Equal,
