@@ -20,7 +20,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import boundwise as bw
-from conftest import AMBIGUOUS, DBL_MAX, INF, NAN, Raising, finite_doubles, intervals, raises
+from conftest import AMBIGUOUS, DBL_MAX, INF, NAN, Number, Raising, finite_doubles, intervals, raises, snapshot
 
 TESTS = str(Path(__file__).resolve().parent)
 OPS = {"<": operator.lt, "<=": operator.le, "==": operator.eq, "!=": operator.ne, ">": operator.gt, ">=": operator.ge}
@@ -155,6 +155,23 @@ class TestIntervalComparisons:
         assert (a == None) is False and (a != None) is True  # noqa: E711
         with pytest.raises(TypeError):
             a < None  # noqa: B015
+
+    @pytest.mark.parametrize("compare", [lambda a, b: a == b, lambda a, b: b != a, lambda a, b: a < 1.0,
+                                         lambda a, b: a == None],  # noqa: E711
+                             ids=["self", "other", "number", "none"])
+    def test_array_being_written_is_a_borrow_error(self, compare):
+        # Never an identity comparison or a read of a half-written array.
+        a, b = bw.array([1.0, 2.0]), bw.array([1.0, 2.0])
+        before = snapshot(a)
+        state = ([2], [Number(5.0, on_convert=lambda: compare(a, b)), 6.0], [0.0, 0.0])
+        raises(RuntimeError, "Already mutably borrowed", lambda: a.__setstate__(state))
+        assert snapshot(a) == before
+
+    def test_number_conversion_writing_the_array(self):
+        # The comparison uses the array as it was before the number converted.
+        a = bw.array([1.0, 2.0])
+        m = a < Number(1.5, on_convert=lambda: a.__setitem__(0, 9.0))
+        assert m.tolist() == [True, False] and a.values() == [9.0, 2.0]
 
     def test_conversion_failures(self):
         a = bw.zeros(2)
