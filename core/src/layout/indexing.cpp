@@ -234,16 +234,17 @@ void for_each_offset(const Walk& walk, One&& one, Strided&& strided) {
     walk_range(walk, 0, UINT64_MAX, one, strided);
 }
 
-// dst[i] = src[i * delta] for i < n (pointer steps in modular arithmetic).
-// Steps of 1, 2 and -1 (a[:], a[::2], a[::-1]) copy two doubles per vector move.
+// dst[i] = src[i * delta] for i < n. Steps of 1, 2 and -1 (a[:], a[::2],
+// a[::-1]) move two doubles per store, reading nothing outside the n elements.
 void copy_strided(const double* src, std::int64_t delta, double* __restrict dst, std::uint64_t n) {
-    std::uint64_t i = 0;
     if (delta == 1) {
         std::memcpy(dst, src, n * sizeof(double));
         return;
     }
+    std::uint64_t i = 0;
     if (delta == 2) {
-        for (; i + 2 <= n; i += 2)
+        // The pair at 2i + 2 ends at 2i + 3 <= 2(n - 1), the last element.
+        for (; i + 3 <= n; i += 2)
             _mm_storeu_pd(dst + i, _mm_unpacklo_pd(_mm_loadu_pd(src + 2 * i), _mm_loadu_pd(src + 2 * i + 2)));
     } else if (delta == -1) {
         for (; i + 2 <= n; i += 2) {
@@ -251,8 +252,9 @@ void copy_strided(const double* src, std::int64_t delta, double* __restrict dst,
             _mm_storeu_pd(dst + i, _mm_shuffle_pd(pair, pair, 1));
         }
     }
-    const double* p = src + static_cast<std::ptrdiff_t>(i) * delta;
-    for (; i < n; ++i, p += delta) dst[i] = *p;
+    // The offset steps in unsigned arithmetic: past the last element it may wrap, harmlessly.
+    std::uint64_t offset = i * static_cast<std::uint64_t>(delta);
+    for (; i < n; ++i, offset += static_cast<std::uint64_t>(delta)) dst[i] = src[static_cast<std::int64_t>(offset)];
 }
 
 std::uint64_t single_offset(const Array& a, const OuterSelection& selection) {
