@@ -158,6 +158,26 @@ class TestReading:
             raises(exception, message, lambda: a[key])
         assert snapshot(a) == before
 
+    # Results from 32768 elements are gathered in chunks on the pool, which
+    # start inside rows; odd and even lengths end the two-element copies of
+    # steps 2 and -1 with a single element.
+    @pytest.mark.parametrize(
+        "shape, key",
+        [((65537,), slice(None, None, 2)), ((65536,), slice(1, None, 2)), ((40001,), slice(None, None, -1)),
+         ((40000,), slice(-2, None, -1)), ((100003,), slice(5, None, 3)), ((70001,), slice(None, None, -2)),
+         ((5, 20011), (slice(None), slice(None, None, 2))), ((7, 9973), (slice(None, None, -1), slice(1, None, 2))),
+         ((3, 11, 2003), (slice(None), slice(None, None, -3), slice(None, None, -1))),
+         ((40, 1013), (slice(None), [5, 5, 0, -1, 17] * 200)), ((2, 50000), (None, Ellipsis, slice(None, None, 2)))],
+    )
+    def test_large_selections_match_model(self, shape, key):
+        a = sample(shape)
+        result_shape, offsets, _ = model_select(shape, key)
+        got = a[key]
+        mids, rads = a.values(), a.radii()
+        assert got.shape == result_shape
+        assert bits(got.values()) == bits([mids[o] for o in offsets])
+        assert bits(got.radii()) == bits([rads[o] for o in offsets])
+
     def test_absurd_selection_is_a_memory_error(self):
         # 10**15 elements: the size is computed before anything is gathered.
         with pytest.raises(MemoryError):

@@ -36,6 +36,8 @@ PyObject* parallel_constants_function() {
     set("threshold", kParallelThreshold);
     set("arithmetic_chunk", kArithmeticChunk);
     set("unary_chunk", kUnaryChunk);
+    set("compare_chunk", kCompareChunk);
+    set("gather_chunk", kGatherChunk);
     set("matmul_parallel_rows", kMatmulParallelRows);
     set("matmul_block_rows", kMatmulBlockRows);
     return constants.release();

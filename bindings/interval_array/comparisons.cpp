@@ -71,10 +71,15 @@ PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) noexcept {
     return guarded([&]() -> PyObject* {
         const CompareOp compare_op = to_compare_op(op);
         // A borrow conflict raises; it must never turn into an identity comparison.
+        if (is_interval_array(other)) {
+            // Both operands are read in place, under shared borrows.
+            const SharedBorrow a(self), b(other);
+            return wrap_mask(compare(a.value(), b.value(), compare_op));
+        }
+        // A copy taken before the number converts: its __float__ may run Python code.
         const Array a = read_array(self);
         if (other == Py_None && compare_op == CompareOp::Equal) Py_RETURN_FALSE;
         if (other == Py_None && compare_op == CompareOp::NotEqual) Py_RETURN_TRUE;
-        if (is_interval_array(other)) return wrap_mask(compare(a, read_array(other), compare_op));
         const std::optional<NumberOperand> x = number_operand(other);
         if (!x) Py_RETURN_NOTIMPLEMENTED;
         return wrap_mask(x->exact ? compare(a, x->below, compare_op)

@@ -1,5 +1,7 @@
 #include "boundwise/compare/mask_ops.hpp"
 
+#include <emmintrin.h>
+
 #include <cstddef>
 
 #include "boundwise/error.hpp"
@@ -78,17 +80,24 @@ BoolMask invert(const BoolMask& a) { return logical(a, true, LogicalOp::Xor); }
 std::uint64_t count_true(const BoolMask& a) {
     const std::uint8_t* p = a.data();
     const std::size_t n = a.size();
-    std::uint64_t total = 0;
+    // Bytes are 0 or 1: PSADBW against zero adds each 8 bytes into a 64-bit
+    // lane, so the lanes hold exact counts without a fold; four accumulators
+    // keep the adds independent.
+    const __m128i zero = _mm_setzero_si128();
+    const auto block_sum = [&](std::size_t at) {
+        return _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)), zero);
+    };
+    __m128i s0 = zero, s1 = zero, s2 = zero, s3 = zero;
     std::size_t i = 0;
-    // Byte lanes sum at most 255 blocks of ones before they are folded into
-    // the total, so they never wrap.
-    constexpr std::size_t kBlocksPerFold = 255;
-    while (i + kMaskBlock <= n) {
-        std::uint8_t lanes[kMaskBlock] = {};
-        for (std::size_t b = 0; b < kBlocksPerFold && i + kMaskBlock <= n; ++b, i += kMaskBlock)
-            for (std::size_t j = 0; j < kMaskBlock; ++j) lanes[j] += p[i + j];
-        for (std::size_t j = 0; j < kMaskBlock; ++j) total += lanes[j];
+    for (; i + 64 <= n; i += 64) {
+        s0 = _mm_add_epi64(s0, block_sum(i));
+        s1 = _mm_add_epi64(s1, block_sum(i + 16));
+        s2 = _mm_add_epi64(s2, block_sum(i + 32));
+        s3 = _mm_add_epi64(s3, block_sum(i + 48));
     }
+    const __m128i sum = _mm_add_epi64(_mm_add_epi64(s0, s1), _mm_add_epi64(s2, s3));
+    std::uint64_t total = static_cast<std::uint64_t>(_mm_cvtsi128_si64(sum)) +
+                          static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sum, sum)));
     for (; i < n; ++i) total += p[i];
     return total;
 }

@@ -74,4 +74,13 @@ const ArithmeticKernels& arithmetic_kernels() noexcept {
     return kernels;
 }
 
+const CompareKernels& compare_kernels(Target target) noexcept {
+    return for_target(target, baseline::compare, avx2::compare);
+}
+
+const CompareKernels& compare_kernels() noexcept {
+    static const CompareKernels& kernels = compare_kernels(selected_target());
+    return kernels;
+}
+
 }  // namespace boundwise

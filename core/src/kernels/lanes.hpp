@@ -155,6 +155,18 @@ template <class V>
     }
 }
 
+// The sign bits of the lanes of m as the low bits of an integer, lane k as bit k.
+template <class V>
+[[gnu::always_inline]] inline unsigned lane_bits(const Mask<V>& m) {
+    if constexpr (Traits<V>::width == 1) {
+        return m ? 1u : 0u;
+    } else if constexpr (Traits<V>::width == 2) {
+        return static_cast<unsigned>(_mm_movemask_pd((V)m));
+    } else {
+        return static_cast<unsigned>(_mm256_movemask_pd((V)m));
+    }
+}
+
 // Forms of the primitives above for operands known to be non-negative (sign
 // bit clear), such as radii and magnitudes, in lanes that are not deferred
 // (see small_factor). The sum and product of two such operands is +0, a

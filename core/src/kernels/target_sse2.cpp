@@ -3,7 +3,9 @@
 #include "targets.hpp"
 
 #include "arithmetic-inl.hpp"
+#include "compare-inl.hpp"
 
 namespace boundwise::baseline {
 const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::Baseline>; }
+const CompareKernels& compare() noexcept { return compare_table<lanes::Baseline>; }
 }  // namespace boundwise::baseline

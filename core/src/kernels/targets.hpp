@@ -14,16 +14,19 @@
 
 #include "boundwise/interval/rounding.hpp"
 #include "boundwise/kernels/arithmetic.hpp"
+#include "boundwise/kernels/compare.hpp"
 
 namespace boundwise {
 
 namespace baseline {
 const ArithmeticKernels& arithmetic() noexcept;
+const CompareKernels& compare() noexcept;
 }  // namespace baseline
 
 // Only to be called on a processor with AVX2 and FMA.
 namespace avx2 {
 const ArithmeticKernels& arithmetic() noexcept;
+const CompareKernels& compare() noexcept;
 }  // namespace avx2
 
 }  // namespace boundwise

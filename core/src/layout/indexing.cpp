@@ -1,12 +1,18 @@
 #include "boundwise/layout/indexing.hpp"
 
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
 #include "boundwise/array/storage.hpp"
 #include "boundwise/error.hpp"
 #include "boundwise/interval/endpoints.hpp"
+#include "boundwise/kernels/chunking.hpp"
+#include "boundwise/runtime/pool.hpp"
 
 namespace boundwise {
 
@@ -174,31 +180,41 @@ Walk plan_walk(const Array& a, const OuterSelection& selection) {
     return walk;
 }
 
-// Calls one(offset) for every selected flat offset in row-major order of the
-// selection, and run(offset, count) instead for contiguous runs.
-template <class One, class Run>
-void for_each_offset(const Walk& walk, One&& one, Run&& run) {
-    if (walk.empty) return;
+// Calls one(offset) for every selected flat offset of the elements [begin,
+// end) of the selection, in row-major order, and strided(first, delta, count)
+// instead for the stretches of the inner axis that a range selects (offsets
+// first, first + delta, ... in modular arithmetic, so delta may be negative).
+// The odometer lives on the stack: a task of the pool may call this.
+template <class One, class Strided>
+void walk_range(const Walk& walk, std::uint64_t begin, std::uint64_t end, One&& one, Strided&& strided) {
+    if (walk.empty || begin >= end) return;
     const std::size_t d = walk.outer.size();
-    std::vector<std::uint64_t> index(d, 0), part(d);
-    std::uint64_t base = 0;
-    for (std::size_t k = 0; k < d; ++k) base += part[k] = walk.outer[k]->at(0) * walk.outer_stride[k];
     const AxisSelection* inner = walk.inner;
+    const std::uint64_t inner_count = inner ? inner->count : 1;
+    std::array<std::uint64_t, kMaxDims> index{}, part{};
+    // The position of element `begin`: its inner index, then the outer ones, the last fastest.
+    std::uint64_t i0 = begin % inner_count;
+    std::uint64_t row = begin / inner_count;
+    std::uint64_t base = 0;
+    for (std::size_t k = d; k-- > 0;) {
+        index[k] = row % walk.outer[k]->count;
+        row /= walk.outer[k]->count;
+        base += part[k] = walk.outer[k]->at(index[k]) * walk.outer_stride[k];
+    }
+    std::uint64_t remaining = end - begin;
     for (;;) {
+        const std::uint64_t take = std::min(inner_count - i0, remaining);
         if (!inner) {
             one(base);  // a 0-dimensional array
         } else if (inner->kind == AxisSelection::Kind::List) {
-            for (std::uint64_t p : inner->positions) one(base + p * walk.inner_stride);
+            for (std::uint64_t i = i0; i < i0 + take; ++i) one(base + inner->positions[i] * walk.inner_stride);
         } else {
-            const std::uint64_t first = base + inner->start * walk.inner_stride;
             const std::uint64_t delta = static_cast<std::uint64_t>(inner->step) * walk.inner_stride;
-            if (delta == 1 || inner->count == 1) {
-                run(first, inner->count);
-            } else {
-                std::uint64_t offset = first;
-                for (std::uint64_t i = 0; i < inner->count; ++i, offset += delta) one(offset);
-            }
+            strided(base + inner->at(i0) * walk.inner_stride, static_cast<std::int64_t>(delta), take);
         }
+        remaining -= take;
+        if (remaining == 0) return;
+        i0 = 0;
         // Advance the odometer over the outer axes, the last fastest.
         std::size_t k = d;
         for (;;) {
@@ -212,10 +228,40 @@ void for_each_offset(const Walk& walk, One&& one, Run&& run) {
     }
 }
 
+// Every selected element, in order.
+template <class One, class Strided>
+void for_each_offset(const Walk& walk, One&& one, Strided&& strided) {
+    walk_range(walk, 0, UINT64_MAX, one, strided);
+}
+
+// dst[i] = src[i * delta] for i < n. Steps of 1, 2 and -1 (a[:], a[::2],
+// a[::-1]) move two doubles per store, reading nothing outside the n elements.
+void copy_strided(const double* src, std::int64_t delta, double* __restrict dst, std::uint64_t n) {
+    if (delta == 1) {
+        std::memcpy(dst, src, n * sizeof(double));
+        return;
+    }
+    std::uint64_t i = 0;
+    if (delta == 2) {
+        // The pair at 2i + 2 ends at 2i + 3 <= 2(n - 1), the last element.
+        for (; i + 3 <= n; i += 2)
+            _mm_storeu_pd(dst + i, _mm_unpacklo_pd(_mm_loadu_pd(src + 2 * i), _mm_loadu_pd(src + 2 * i + 2)));
+    } else if (delta == -1) {
+        for (; i + 2 <= n; i += 2) {
+            const __m128d pair = _mm_loadu_pd(src - static_cast<std::ptrdiff_t>(i) - 1);
+            _mm_storeu_pd(dst + i, _mm_shuffle_pd(pair, pair, 1));
+        }
+    }
+    // The offset steps in unsigned arithmetic: past the last element it may wrap, harmlessly.
+    std::uint64_t offset = i * static_cast<std::uint64_t>(delta);
+    for (; i < n; ++i, offset += static_cast<std::uint64_t>(delta)) dst[i] = src[static_cast<std::int64_t>(offset)];
+}
+
 std::uint64_t single_offset(const Array& a, const OuterSelection& selection) {
     std::uint64_t offset = 0;
     for_each_offset(
-        plan_walk(a, selection), [&](std::uint64_t o) { offset = o; }, [&](std::uint64_t o, std::uint64_t) { offset = o; });
+        plan_walk(a, selection), [&](std::uint64_t o) { offset = o; },
+        [&](std::uint64_t o, std::int64_t, std::uint64_t) { offset = o; });
     return offset;
 }
 
@@ -239,24 +285,27 @@ Array gather(const Array& a, const OuterSelection& selection) {
         throw value_error("a selection of more than " + std::to_string(kMaxElements) +
                           " elements is too large for an array");
     Array out = Array::uninitialized(selection.result_shape);
+    const Walk walk = plan_walk(a, selection);
     const double* m = a.mid();
     const double* r = a.rad();
-    double* __restrict om = out.mid_mut();
-    double* __restrict orad = out.rad_mut();
-    std::uint64_t k = 0;
-    for_each_offset(
-        plan_walk(a, selection),
-        [&](std::uint64_t offset) {
-            om[k] = m[offset];
-            orad[k] = r[offset];
-            ++k;
-        },
-        [&](std::uint64_t offset, std::uint64_t count) {
-            std::memcpy(om + k, m + offset, count * sizeof(double));
-            std::memcpy(orad + k, r + offset, count * sizeof(double));
-            k += count;
-        });
-    check_internal(k == out.size(), "gather: element count mismatch");
+    double* om = out.mid_mut();
+    double* orad = out.rad_mut();
+    // Each chunk of the result walks its own stretch of the selection.
+    for_each_chunk(out.size(), kParallelThreshold, kGatherChunk, [&](std::size_t begin, std::size_t end) noexcept {
+        std::uint64_t k = begin;
+        walk_range(
+            walk, begin, end,
+            [&](std::uint64_t offset) {
+                om[k] = m[offset];
+                orad[k] = r[offset];
+                ++k;
+            },
+            [&](std::uint64_t first, std::int64_t delta, std::uint64_t count) {
+                copy_strided(m + first, delta, om + k, count);
+                copy_strided(r + first, delta, orad + k, count);
+                k += count;
+            });
+    });
     return out;
 }
 
@@ -279,9 +328,12 @@ void assign(Array& a, const OuterSelection& selection, Interval value) {
             m[offset] = value.mid;
             r[offset] = value.rad;
         },
-        [&](std::uint64_t offset, std::uint64_t count) {
-            std::fill_n(m + offset, count, value.mid);
-            std::fill_n(r + offset, count, value.rad);
+        [&](std::uint64_t first, std::int64_t delta, std::uint64_t count) {
+            std::uint64_t offset = first;
+            for (std::uint64_t i = 0; i < count; ++i, offset += static_cast<std::uint64_t>(delta)) {
+                m[offset] = value.mid;
+                r[offset] = value.rad;
+            }
         });
 }
 
@@ -308,10 +360,18 @@ void assign(Array& a, const OuterSelection& selection, const Array& values) {
             r[offset] = vr[k];
             ++k;
         },
-        [&](std::uint64_t offset, std::uint64_t count) {
-            std::memmove(m + offset, vm + k, count * sizeof(double));
-            std::memmove(r + offset, vr + k, count * sizeof(double));
-            k += count;
+        [&](std::uint64_t first, std::int64_t delta, std::uint64_t count) {
+            if (delta == 1) {
+                std::memmove(m + first, vm + k, count * sizeof(double));
+                std::memmove(r + first, vr + k, count * sizeof(double));
+                k += count;
+                return;
+            }
+            std::uint64_t offset = first;
+            for (std::uint64_t i = 0; i < count; ++i, ++k, offset += static_cast<std::uint64_t>(delta)) {
+                m[offset] = vm[k];
+                r[offset] = vr[k];
+            }
         });
 }
 
