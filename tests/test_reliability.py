@@ -70,7 +70,8 @@ def test_reductions_of_empty_arrays_with_uncountable_sides(method):
 
 POOL = [lambda: bw.array([(1.0, 0.5), (2.0, 0.0), (-3.0, 0.25)]), lambda: 2, lambda: 1.5, lambda: [1.0, 2.0, 3.0],
         lambda: None, lambda: "x", lambda: Liar("float-raises"), lambda: (3,), lambda: bw.BoolArray([True, False, True]),
-        lambda: slice(0, 2), lambda: bw.ones((3, 3)), lambda: ([3], [1.0, 2.0, 3.0], [0.0, 0.0, 0.0]),
+        lambda: slice(0, 2), lambda: bw.ones((3, 3)), lambda: bw.eye(3) * 2.0,
+        lambda: ([3], [1.0, 2.0, 3.0], [0.0, 0.0, 0.0]),
         lambda: [True, False, True], lambda: [bw.ones(2), bw.zeros(2)], lambda: 1]
 RECEIVERS = {bw.IntervalArray: [lambda: bw.array([(1.0, 0.5), (2.0, 0.0), (-3.0, 0.25)]), lambda: bw.array([0.5])],
              bw.BoolArray: [lambda: bw.BoolArray([True, False, True]), lambda: bw.BoolArray([True])], None: [None]}
