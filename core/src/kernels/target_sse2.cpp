@@ -3,7 +3,9 @@
 #include "targets.hpp"
 
 #include "arithmetic-inl.hpp"
+#include "reduce-inl.hpp"
 
 namespace boundwise::baseline {
 const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::Baseline>; }
+const ReduceKernels& reduce() noexcept { return reduce_table<lanes::Baseline>; }
 }  // namespace boundwise::baseline

@@ -1,8 +1,10 @@
 #include "boundwise/reduce/sums.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "accumulate.hpp"
+#include "boundwise/kernels/reduce.hpp"
 #include "boundwise/reduce/lanes.hpp"
 
 namespace boundwise {
@@ -10,12 +12,20 @@ namespace boundwise {
 using reduce::EndpointSum;
 using reduce::RunningSum;
 
+namespace {
+
+// Elements per call of the block kernel: short enough that a running sum
+// seldom leaves its binade within one, long enough to pay for the checks.
+constexpr std::uint64_t kSumBlock = 64;
+
+}  // namespace
+
 Endpoints sum_endpoints(const Array& a) {
-    RunningSum total;
-    const double* m = a.mid();
-    const double* r = a.rad();
-    for (std::uint64_t i = 0, n = a.size(); i < n; ++i) total.add(m[i], r[i]);
-    return total.ends();
+    const SumBlockKernel add_block = reduce_kernels().add_to_sum;
+    SumState state{0.0, 0.0};
+    for (std::uint64_t i = 0, n = a.size(); i < n; i += kSumBlock)
+        add_block(state, a.mid() + i, a.rad() + i, std::min(n - i, kSumBlock));
+    return RunningSum{state.s, state.r}.ends();
 }
 
 Endpoints divide_by_count(Endpoints sum, std::uint64_t n) {
