@@ -13,6 +13,7 @@
 // its binades; otherwise the caller takes the block element by element.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -43,6 +44,12 @@ constexpr std::uint64_t kExponentBits = 0x7FF0000000000000;
     return std::bit_cast<double>((std::bit_cast<std::uint64_t>(x) & kExponentBits) - (std::uint64_t{52} << 52));
 }
 
+// 1/p for a power of two p whose inverse is a double: the biased exponent
+// E becomes 2046 - E.
+[[gnu::always_inline]] inline double power_inverse(double p) {
+    return std::bit_cast<double>((std::uint64_t{2046} << 52) - std::bit_cast<std::uint64_t>(p));
+}
+
 // Running values whose binade the lattice arithmetic may use: far from the
 // subnormals (so 1/u is a double) and, for the midpoint sum, from overflow.
 inline constexpr double kLatticeLow = 0x1p-960;
@@ -62,7 +69,7 @@ struct RadiusLattice {
     static bool usable(double r) { return r == 0 || (r >= kLatticeLow && r < kRadiusLatticeHigh); }
     explicit RadiusLattice(double r) {
         unit = r == 0 ? 0.0 : binade_spacing(r);
-        inverse = r == 0 ? 1.0 : 1.0 / unit;
+        inverse = r == 0 ? 1.0 : power_inverse(unit);
         room = r == 0 ? 0.5 : 0x1p53 - r * inverse;
     }
     // r plus `count` units, if that stays in the binade (count < room: the
@@ -74,49 +81,17 @@ struct RadiusLattice {
     }
 };
 
-// Partial sums of one block in the lattice of the midpoint sum s (unit u),
-// lane by lane: the midpoints rounded to multiples of u (d), the largest and
-// smallest running sum of each lane, the largest |d| (a NaN d is left to the
-// count, which it makes NaN), the radius count, and whether some addition was
-// a tie.
-template <class V>
-struct LatticeSums {
-    V rounded;
-    V top;
-    V bottom;
-    V largest;
-    V count;
-    lanes::Mask<V> tie;
-
-    [[gnu::always_inline]] static LatticeSums zero() {
-        const V zero = splat<V>(0.0);
-        return {zero, zero, zero, zero, zero, zero != zero};
-    }
-
-    // d: m rounded to the lattice of the sum (see SumLattice); e = |m - d|.
-    [[gnu::always_inline]] void add(const V& m, const V& r, const V& magic, const V& half, const V& inverse) {
-        const V d = (m + magic) - magic;
-        const V e = lanes::abs(m - d);
-        tie = lanes::either<V>(tie, e == half);
-        rounded += d;
-        top = lanes::larger<V>(rounded, top);
-        bottom = lanes::smaller<V>(rounded, bottom);
-        largest = lanes::larger<V>(lanes::abs(d), largest);
-        count += lanes::ceil_count(r * inverse) + lanes::ceil_count(e * inverse);
-    }
-};
-
 // The lattice of the midpoint sum s: u = 2^(k-52) for |s| in [2^k, 2^(k+1)),
 // and magic = 1.5 * 2^52 u. For |m| < 2^51 u, m + magic lies in
 // [2^52 u, 2^53 u), where the doubles are the multiples of u, so
 // d = (m + magic) - magic is m rounded to a nearest multiple of u (Sterbenz
 // makes the subtraction exact), and m - d, a part of m's bits, is exact: the
-// TwoSum error of s + m. Any other m gives |d| >= 2^51 u, which is refused.
+// TwoSum error of s + m. Any other m gives |d| >= 2^51 u.
 struct SumLattice {
     double magnitude;  // |s|
     double low;        // 2^k
     double unit;
-    double inverse;    // 1/u, a double since |s| >= 2^-960
+    double inverse;
     double magic;
 
     static bool usable(double s) { return std::fabs(s) >= kLatticeLow && std::fabs(s) < kSumLatticeHigh; }
@@ -124,7 +99,7 @@ struct SumLattice {
         : magnitude(std::fabs(s)),
           low(binade_start(magnitude)),
           unit(binade_spacing(magnitude)),
-          inverse(1.0 / unit),
+          inverse(power_inverse(unit)),
           magic(0x1.8p52 * unit) {}
 
     // Every partial sum's magnitude, |s| + p u with p in [lowest, highest]
@@ -135,6 +110,62 @@ struct SumLattice {
         return magnitude + lowest * unit > low && magnitude + highest * unit < 2 * low;
     }
 };
+
+// Partial sums of one block in the lattice of the midpoint sum, lane by lane:
+// the midpoints rounded to multiples of u (d), the largest and smallest
+// running sum of each lane, the largest |m - d| (u/2 exactly for a tie) and
+// the radius count (NaN when some m or rad is).
+template <class V>
+struct LatticeSums {
+    V rounded;
+    V top;
+    V bottom;
+    V error;
+    V count;
+
+    [[gnu::always_inline]] static LatticeSums zero() {
+        const V zero = splat<V>(0.0);
+        return {zero, zero, zero, zero, zero};
+    }
+
+    [[gnu::always_inline]] void add(const V& m, const V& r, const V& magic, const V& inverse) {
+        const V d = (m + magic) - magic;
+        const V e = lanes::abs(m - d);
+        rounded += d;
+        top = lanes::larger<V>(rounded, top);
+        bottom = lanes::smaller<V>(rounded, bottom);
+        error = lanes::larger<V>(e, error);
+        count += lanes::ceil_count(r * inverse) + lanes::ceil_count(e * inverse);
+    }
+};
+
+// A block's sums in units of u, the range counted towards larger magnitudes.
+struct BlockSums {
+    double rounded;
+    double top;
+    double bottom;
+    double count;
+    bool tie;
+};
+
+template <class V>
+BlockSums sum_block(const SumLattice& lattice, const RadiusLattice& radius, bool negative, const double* mid,
+                    const double* rad, std::size_t n) noexcept {
+    LatticeSums<V> wide = LatticeSums<V>::zero();
+    LatticeSums<double> tail = LatticeSums<double>::zero();
+    constexpr std::size_t kWidth = lanes::Traits<V>::width;
+    std::size_t i = 0;
+    for (; i + kWidth <= n; i += kWidth)
+        wide.add(lanes::load<V>(mid + i), lanes::load<V>(rad + i), splat<V>(lattice.magic), splat<V>(radius.inverse));
+    for (; i < n; ++i) tail.add(mid[i], rad[i], lattice.magic, radius.inverse);
+    const double top = (lanes::lane_sum(wide.top) + tail.top) * lattice.inverse;
+    const double bottom = (lanes::lane_sum(wide.bottom) + tail.bottom) * lattice.inverse;
+    return {.rounded = lanes::lane_sum(wide.rounded) + tail.rounded,
+            .top = negative ? -bottom : top,
+            .bottom = negative ? -top : bottom,
+            .count = lanes::lane_sum(wide.count) + tail.count,
+            .tie = std::fmax(lanes::lane_max(wide.error), tail.error) == 0.5 * lattice.unit};
+}
 
 // Rounding to nearest breaks a tie (|m - d| = u/2) towards the even multiple
 // of u of the sum, while d is even by itself; so d is right exactly when s/u
@@ -174,20 +205,20 @@ LatticeWalk walk_lattice(const SumLattice& lattice, double s, const double* mid,
 inline constexpr std::size_t kMaskedBlock = 64;
 
 template <class V>
-bool resolve_ties(const SumLattice& lattice, double s, const double* mid, std::size_t n,
-                  LatticeSums<double>& block) noexcept {
+bool resolve_ties(const SumLattice& lattice, double s, const double* mid, std::size_t n, BlockSums& block) noexcept {
     constexpr std::size_t kWidth = lanes::Traits<V>::width;
     std::uint64_t odd = 0;
     std::uint64_t ties = 0;
     std::uint64_t upward = 0;
+    const auto flags = [](const auto& mask) { return std::uint64_t{lanes::sign_bits(mask)}; };
     const auto gather = [&]<class W>(const W& m, std::size_t at) {
         const W t = m + splat<W>(lattice.magic);
         const W d = t - splat<W>(lattice.magic);
-        const W half = splat<W>(0.5 * lattice.unit);
-        odd |= std::uint64_t{lanes::sign_bits<W>(lanes::from_bits<W>(lanes::to_bits<W>(t) << 63))} << at;
-        ties |= std::uint64_t{lanes::sign_bits<W>(lanes::from_bits<W>(lanes::to_bits<W>(lanes::select<W>(
-                    lanes::abs<W>(m - d) == half, splat<W>(-1.0), splat<W>(1.0)))))} << at;
-        upward |= std::uint64_t{lanes::sign_bits<W>(lanes::select<W>(m > d, splat<W>(-1.0), splat<W>(1.0)))} << at;
+        const W yes = splat<W>(-1.0);
+        const W no = splat<W>(1.0);
+        odd |= flags(lanes::from_bits<W>(lanes::to_bits<W>(t) << 63)) << at;
+        ties |= flags(lanes::select<W>(lanes::abs<W>(m - d) == splat<W>(0.5 * lattice.unit), yes, no)) << at;
+        upward |= flags(lanes::select<W>(m > d, yes, no)) << at;
     };
     std::size_t i = 0;
     for (; i + kWidth <= n; i += kWidth) gather(lanes::load<V>(mid + i), i);
@@ -211,11 +242,12 @@ bool resolve_ties(const SumLattice& lattice, double s, const double* mid, std::s
 // |m - d|, so r gains ceil(rad / u_r) + ceil(|m - d| / u_r) units. The vector
 // pass sums the d and the counts. A partial sum of the block is a sum of one
 // running sum per lane (and of the tail), so it lies between the sums of
-// their smallest and of their largest values; without a tie and with that
-// range inside the binade, k = n (the lane sums are multiples of u below
-// 2^53 u then, so exact; a lane sum beyond that would put the range outside).
-// Ties are settled by their parities where the range allows; otherwise the
-// walk decides the ties and finds k.
+// their smallest and of their largest values; with that range inside the
+// binade, k = n. (The lane sums are multiples of u below 2^53 u then, so
+// exact; a lane sum beyond that would put the range outside. A single |d| is
+// at most the range, so every m was in reach of the magic constant.) Ties are
+// settled by their parities where the range allows; otherwise the walk
+// decides the ties and finds k.
 struct LatticeTaken {
     std::size_t count;
     bool crossing;  // element `count` leaves the binade of s (else it was refused)
@@ -226,57 +258,46 @@ LatticeTaken add_in_lattice(SumState& sum, const double* mid, const double* rad,
     if (!SumLattice::usable(sum.s) || !RadiusLattice::usable(sum.r)) return {0, false};
     const SumLattice lattice(sum.s);
     const RadiusLattice radius(sum.r);
-    const auto accumulate = [&](std::size_t count) {
-        LatticeSums<V> wide = LatticeSums<V>::zero();
-        LatticeSums<double> tail = LatticeSums<double>::zero();
-        constexpr std::size_t kWidth = lanes::Traits<V>::width;
-        std::size_t i = 0;
-        for (; i + kWidth <= count; i += kWidth)
-            wide.add(lanes::load<V>(mid + i), lanes::load<V>(rad + i), splat<V>(lattice.magic),
-                     splat<V>(0.5 * lattice.unit), splat<V>(radius.inverse));
-        for (; i < count; ++i) tail.add(mid[i], rad[i], lattice.magic, 0.5 * lattice.unit, radius.inverse);
-        // In units of u; the range counted towards larger magnitudes of s.
-        const double top = (lanes::lane_sum(wide.top) + tail.top) * lattice.inverse;
-        const double bottom = (lanes::lane_sum(wide.bottom) + tail.bottom) * lattice.inverse;
-        return LatticeSums<double>{.rounded = lanes::lane_sum(wide.rounded) + tail.rounded,
-                                   .top = sum.s > 0 ? top : -bottom,
-                                   .bottom = sum.s > 0 ? bottom : -top,
-                                   .largest = std::fmax(lanes::lane_max(wide.largest), tail.largest) * lattice.inverse,
-                                   .count = lanes::lane_sum(wide.count) + tail.count,
-                                   .tie = lanes::any<V>(wide.tie) || tail.tie};
-    };
-    LatticeSums<double> block = accumulate(n);
-    if (!(block.largest < 0x1p51)) return {0, false};
+    const bool negative = sum.s < 0;
+    BlockSums block = sum_block<V>(lattice, radius, negative, mid, rad, n);
+    // A NaN or infinite m or rad makes the count NaN or infinite.
+    if (!(block.top - block.bottom < 0x1p51) || !(block.count < 0x1p53)) return {0, false};
     std::size_t taken = n;
     const bool settled = block.tie ? n <= kMaskedBlock && resolve_ties<V>(lattice, sum.s, mid, n, block)
                                    : lattice.contains(block.bottom, block.top);
     if (!settled) {
         const LatticeWalk walk = walk_lattice(lattice, sum.s, mid, n);
         taken = walk.taken;
-        if (taken < n) block = accumulate(taken);
+        if (taken == 0) return {0, true};
+        if (taken < n) block = sum_block<V>(lattice, radius, negative, mid, rad, taken);
         block.rounded = walk.total;
     }
     double r = sum.r;
-    if (taken == 0) return {0, true};
     if (!radius.advance(r, block.count)) return {0, false};
     sum.s += block.rounded;
     sum.r = r;
     return {taken, taken < n};
 }
 
-// The block in lattice pieces, the element that crosses out of a binade of s
-// by the steps themselves, and everything from a refusal on (a NaN, s near 0,
-// r leaving its binade) too. Returns how many elements went through lattices.
+// Blocks short enough that a running sum seldom leaves its binade within one,
+// long enough to pay for the checks (and at most kMaskedBlock).
+inline constexpr std::size_t kSumBlock = 64;
+
+// Block by block in lattice pieces; the element that crosses out of a binade
+// of s by the steps themselves, and the rest of a block after a refusal (a
+// NaN, s near 0, r leaving its binade) too. Returns how many elements went
+// through lattices.
 template <class V>
 std::size_t add_to_sum(SumState& sum, const double* mid, const double* rad, std::size_t n) noexcept {
     std::size_t in_lattice = 0;
     for (std::size_t i = 0; i < n;) {
-        const LatticeTaken taken = add_in_lattice<V>(sum, mid + i, rad + i, n - i);
+        const std::size_t end = std::min(n, i + kSumBlock);
+        const LatticeTaken taken = add_in_lattice<V>(sum, mid + i, rad + i, end - i);
         i += taken.count;
         in_lattice += taken.count;
-        if (i == n) break;
+        if (i == end) continue;
         reduce::RunningSum steps{sum.s, sum.r};
-        for (const std::size_t end = taken.crossing ? i + 1 : n; i < end; ++i) steps.add(mid[i], rad[i]);
+        for (const std::size_t stop = taken.crossing ? i + 1 : end; i < stop; ++i) steps.add(mid[i], rad[i]);
         sum = {steps.s, steps.r};
     }
     return in_lattice;

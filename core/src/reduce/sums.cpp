@@ -1,6 +1,5 @@
 #include "boundwise/reduce/sums.hpp"
 
-#include <algorithm>
 #include <cmath>
 
 #include "accumulate.hpp"
@@ -12,19 +11,9 @@ namespace boundwise {
 using reduce::EndpointSum;
 using reduce::RunningSum;
 
-namespace {
-
-// Elements per call of the block kernel: short enough that a running sum
-// seldom leaves its binade within one, long enough to pay for the checks.
-constexpr std::uint64_t kSumBlock = 64;
-
-}  // namespace
-
 Endpoints sum_endpoints(const Array& a) {
-    const SumBlockKernel add_block = reduce_kernels().add_to_sum;
     SumState state{0.0, 0.0};
-    for (std::uint64_t i = 0, n = a.size(); i < n; i += kSumBlock)
-        add_block(state, a.mid() + i, a.rad() + i, std::min(n - i, kSumBlock));
+    reduce_kernels().add_to_sum(state, a.mid(), a.rad(), a.size());
     return RunningSum{state.s, state.r}.ends();
 }
 
