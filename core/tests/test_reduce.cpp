@@ -6,9 +6,11 @@
 // over well-behaved blocks it must take everything.
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "kernels/targets.hpp"
+#include "boundwise/interval/endpoints.hpp"
 #include "reduce/accumulate.hpp"
 
 #include "harness.hpp"
@@ -193,6 +195,70 @@ BW_TEST(reduce, rounded_ends_and_midpoint_extremes) {
             }
             CHECK(table->largest_midpoint(start, m.data(), n) == largest, trial, n);
             CHECK(table->smallest_midpoint(start, m.data(), n) == smallest, trial, n);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The scalar steps the lane kernels stand for: EndpointSum::add of
+// to_endpoints, and Extreme::add.
+void add_ends_step(double m, double r, double& lo, double& hi) {
+    const Endpoints x = to_endpoints(m, r);
+    lo = add_down_clamped(lo, x.lo);
+    hi = add_up_clamped(hi, x.hi);
+}
+
+template <bool kLargest>
+void extreme_step(double m, double r, double& lo, double& hi) {
+    if (std::isnan(r)) return;
+    const Endpoints x = r == kInf ? Endpoints{-kInf, kInf} : to_endpoints(m, r);
+    if (std::isnan(x.lo)) return;
+    if (kLargest ? x.lo > lo : x.lo < lo) lo = x.lo;
+    if (kLargest ? x.hi > hi : x.hi < hi) hi = x.hi;
+}
+
+BW_TEST(reduce, lane_folds_take_exactly_the_steps) {
+    using Step = void (*)(double, double, double&, double&);
+    for (const Target target : kAllTargets) {
+        if (!target_supported(target)) continue;
+        const ReduceKernels& table = reduce_kernels(target);
+        const std::pair<LaneFoldKernel, Step> folds[] = {{table.add_lane_ends, add_ends_step},
+                                                         {table.largest_lane_ends, extreme_step<true>},
+                                                         {table.smallest_lane_ends, extreme_step<false>}};
+        bwtest::Values v(13);
+        for (int trial = 0; trial < 400; ++trial) {
+            const std::size_t count = kSizes[v.below(std::size(kSizes))] % 20;
+            const std::size_t length = 1 + v.below(12);
+            const bool contiguous_lanes = v.below(2) != 0;  // lanes side by side, or one after another
+            const std::size_t step = contiguous_lanes ? count + v.below(3) : 1;
+            const std::size_t lane_stride = contiguous_lanes ? 1 : length + v.below(3);
+            const std::size_t size = count * lane_stride + length * step + 1;
+            std::vector<double> m(size);
+            std::vector<double> r(size);
+            for (std::size_t i = 0; i < size; ++i) {
+                m[i] = v.below(12) ? v.finite() : (v.below(2) ? kNaN : v.sign() * kInf);
+                const double radii[] = {0.0, -0.0, std::fabs(m[i]) * 0x1p-30, std::fabs(v.finite()), kInf, kNaN};
+                r[i] = radii[v.below(6)];
+            }
+            // Sums start finite (0 in use), extremes also from their infinite starts.
+            const double starts[] = {0.0, v.finite(), -bwtest::kMax, -kInf, kInf};
+            for (const auto& [fold, one_step] : folds) {
+                const double start = starts[v.below(fold == table.add_lane_ends ? 3 : 5)];
+                std::vector<double> lo(count, start);
+                std::vector<double> hi(count, start);
+                fold(lo.data(), hi.data(), m.data(), r.data(), count, lane_stride, length, step);
+                for (std::size_t g = 0; g < count; ++g) {
+                    double want_lo = start;
+                    double want_hi = start;
+                    for (std::size_t j = 0; j < length; ++j)
+                        one_step(m[g * lane_stride + j * step], r[g * lane_stride + j * step], want_lo, want_hi);
+                    CHECK(bits(lo[g]) == bits(want_lo) && bits(hi[g]) == bits(want_hi), target_name(target), trial,
+                          "lane", g, lo[g], want_lo, hi[g], want_hi);
+                }
+            }
         }
     }
 }

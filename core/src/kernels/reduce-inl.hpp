@@ -370,6 +370,131 @@ double midpoint_extreme(double start, const double* mid, std::size_t n) noexcept
     return x;
 }
 
+// Lane kernels: the elements of each lane folded into its state in lane
+// order, with the scalar code's operations lane by lane (compares and blends
+// for its branches).
+
+// to_endpoints: m - r and m + r rounded outward by their TwoSum errors, an
+// overflowed end clamped on the side it cannot reach, the whole line for an
+// infinite radius and (NaN, NaN) for a NaN. kInfiniteRadiusFirst: an infinite
+// radius gives the whole line even with a NaN midpoint (the extremes' rule).
+template <class V, bool kInfiniteRadiusFirst>
+[[gnu::always_inline]] inline void outward_ends(const V& m, const V& r, V& lo, V& hi) {
+    const V down = m - r;
+    const V up = m + r;
+    const V max = splat<V>(kDoubleMax);
+    const auto lo_step = (lanes::abs(down) <= max) & (lanes::sum_error<V>(m, -r, down) < splat<V>(0.0));
+    const auto hi_step = (lanes::abs(up) <= max) & (lanes::sum_error<V>(m, r, up) > splat<V>(0.0));
+    lo = lanes::select<V>(lo_step, -lanes::succ_finite<V>(-down), down);
+    lo = lanes::select<V>(lo == splat<V>(kInfinity), max, lo);
+    hi = lanes::select<V>(hi_step, lanes::succ_finite<V>(up), up);
+    hi = lanes::select<V>(hi == splat<V>(-kInfinity), -max, hi);
+    const auto whole = r == splat<V>(kInfinity);
+    const auto nan = (m != m) | (r != r);
+    if constexpr (kInfiniteRadiusFirst) {
+        lo = lanes::select<V>(nan, splat<V>(NAN), lo);
+        hi = lanes::select<V>(nan, splat<V>(NAN), hi);
+        lo = lanes::select<V>(whole, splat<V>(-kInfinity), lo);
+        hi = lanes::select<V>(whole, splat<V>(kInfinity), hi);
+    } else {
+        lo = lanes::select<V>(whole, splat<V>(-kInfinity), lo);
+        hi = lanes::select<V>(whole, splat<V>(kInfinity), hi);
+        lo = lanes::select<V>(nan, splat<V>(NAN), lo);
+        hi = lanes::select<V>(nan, splat<V>(NAN), hi);
+    }
+}
+
+// add_down_clamped and add_up_clamped of rounding.hpp.
+template <class V>
+[[gnu::always_inline]] inline V add_down_clamped(const V& x, const V& y) {
+    const V s = x + y;
+    const auto step = (lanes::abs(s) <= splat<V>(kDoubleMax)) & (lanes::sum_error<V>(x, y, s) < splat<V>(0.0));
+    const V down = lanes::select<V>(step, -lanes::succ_finite<V>(-s), s);
+    return lanes::select<V>(down == splat<V>(kInfinity), splat<V>(kDoubleMax), down);
+}
+
+template <class V>
+[[gnu::always_inline]] inline V add_up_clamped(const V& x, const V& y) {
+    const V s = x + y;
+    const auto step = (lanes::abs(s) <= splat<V>(kDoubleMax)) & (lanes::sum_error<V>(x, y, s) > splat<V>(0.0));
+    const V up = lanes::select<V>(step, lanes::succ_finite<V>(s), s);
+    return lanes::select<V>(up == splat<V>(-kInfinity), splat<V>(-kDoubleMax), up);
+}
+
+// Lanes [0, count) whose element j lies at j * step + lane * lane_stride,
+// folded with their states in registers: two vectors of lanes at a time (one
+// lane's steps depend on each other, two vectors keep the units busy), then
+// one, then single lanes. The lanes of a vector are gathered.
+template <class V>
+[[gnu::always_inline]] inline V gather(const double* p, std::size_t stride) {
+    if constexpr (lanes::Traits<V>::width == 1) {
+        return *p;
+    } else if constexpr (lanes::Traits<V>::width == 2) {
+        return V{p[0], p[stride]};
+    } else {
+        return V{p[0], p[stride], p[2 * stride], p[3 * stride]};
+    }
+}
+
+template <class V, class Op>
+[[gnu::always_inline]] inline void fold_strided(double* lo, double* hi, const double* mid, const double* rad,
+                                                std::size_t count, std::size_t lane_stride, std::size_t length,
+                                                std::size_t step, Op op) {
+    constexpr std::size_t kWidth = lanes::Traits<V>::width;
+    std::size_t g = 0;
+    for (; g + 2 * kWidth <= count; g += 2 * kWidth) {
+        V l0 = lanes::load<V>(lo + g);
+        V h0 = lanes::load<V>(hi + g);
+        V l1 = lanes::load<V>(lo + g + kWidth);
+        V h1 = lanes::load<V>(hi + g + kWidth);
+        const std::size_t first = g * lane_stride;
+        const std::size_t second = (g + kWidth) * lane_stride;
+        for (std::size_t j = 0, at = 0; j < length; ++j, at += step) {
+            op(gather<V>(mid + first + at, lane_stride), gather<V>(rad + first + at, lane_stride), l0, h0);
+            op(gather<V>(mid + second + at, lane_stride), gather<V>(rad + second + at, lane_stride), l1, h1);
+        }
+        lanes::store<V>(lo + g, l0);
+        lanes::store<V>(hi + g, h0);
+        lanes::store<V>(lo + g + kWidth, l1);
+        lanes::store<V>(hi + g + kWidth, h1);
+    }
+    for (; g < count; ++g) {
+        for (std::size_t j = 0, at = g * lane_stride; j < length; ++j, at += step) op(mid[at], rad[at], lo[g], hi[g]);
+    }
+}
+
+// EndpointSum::add: lower ends added downward, upper ends upward, clamped.
+struct AddEnds {
+    template <class W>
+    [[gnu::always_inline]] void operator()(const W& m, const W& r, W& l, W& h) const {
+        W x_lo;
+        W x_hi;
+        outward_ends<W, false>(m, r, x_lo, x_hi);
+        l = add_down_clamped<W>(l, x_lo);
+        h = add_up_clamped<W>(h, x_hi);
+    }
+};
+
+// Extreme::add: an end replaces the state's only when it comes strictly
+// before it (NaN ends never do).
+template <bool kLargest>
+struct ExtremeEnds {
+    template <class W>
+    [[gnu::always_inline]] void operator()(const W& m, const W& r, W& l, W& h) const {
+        W x_lo;
+        W x_hi;
+        outward_ends<W, true>(m, r, x_lo, x_hi);
+        l = lanes::select<W>(kLargest ? x_lo > l : x_lo < l, x_lo, l);
+        h = lanes::select<W>(kLargest ? x_hi > h : x_hi < h, x_hi, h);
+    }
+};
+
+template <class V, class Op>
+void lane_kernel(double* lo, double* hi, const double* mid, const double* rad, std::size_t count,
+                    std::size_t lane_stride, std::size_t length, std::size_t step) noexcept {
+    fold_strided<V>(lo, hi, mid, rad, count, lane_stride, length, step, Op{});
+}
+
 template <class L>
 inline constexpr ReduceKernels reduce_table{
     .add_to_sum = add_to_sum<typename L::Wide>,
@@ -377,6 +502,9 @@ inline constexpr ReduceKernels reduce_table{
     .smallest_ends = rounded_ends<typename L::Wide, false>,
     .largest_midpoint = midpoint_extreme<typename L::Wide, true>,
     .smallest_midpoint = midpoint_extreme<typename L::Wide, false>,
+    .add_lane_ends = lane_kernel<typename L::Wide, AddEnds>,
+    .largest_lane_ends = lane_kernel<typename L::Wide, ExtremeEnds<true>>,
+    .smallest_lane_ends = lane_kernel<typename L::Wide, ExtremeEnds<false>>,
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "../kernels/lanes.hpp"
 #include "accumulate.hpp"
+#include "fold_lanes.hpp"
 #include "boundwise/error.hpp"
 #include "boundwise/kernels/reduce.hpp"
 #include "boundwise/reduce/lanes.hpp"
@@ -164,10 +165,11 @@ Array lane_extremes(const Array& a, std::uint64_t axis) {
     const LaneLayout layout = lane_layout(a.shape(), axis);
     if (layout.length == 0 && layout.lanes() != 0) throw value_error(Direction::kEmpty);
     Array out = Array::uninitialized(layout.reduced);
-    reduce_lanes<Extreme<Direction>>(
-        layout, [](Extreme<Direction>& e, std::uint64_t) { e = {}; },
-        [&](Extreme<Direction>& e, std::uint64_t i, std::uint64_t) { e.add(a.mid()[i], a.rad()[i]); },
-        [&](Extreme<Direction>& e, std::uint64_t lane) { reduce::store(out, lane, e.element()); });
+    const ReduceKernels& kernels = reduce_kernels();
+    const LaneFoldKernel fold = Direction::kLargest ? kernels.largest_lane_ends : kernels.smallest_lane_ends;
+    reduce::fold_lanes(a, layout, fold, Direction::kStart, Direction::kStart, [&](std::uint64_t lane, double lo, double hi) {
+                           reduce::store(out, lane, Extreme<Direction>{lo, hi}.element());
+                       });
     return out;
 }
 

@@ -42,12 +42,25 @@ using RoundedEndsKernel = bool (*)(RoundedEnds& ends, const double* mid, const d
 // are not NaN.
 using MidpointExtremeKernel = double (*)(double start, const double* mid, std::size_t n) noexcept;
 
+// Folds the elements of `count` lanes into their states (lo[g], hi[g]), lane
+// g's element j lying at j * step + g * lane_stride, all `length` elements of
+// each in order, exactly as the scalar reductions do element by element.
+using LaneFoldKernel = void (*)(double* lo, double* hi, const double* mid, const double* rad, std::size_t count,
+                                std::size_t lane_stride, std::size_t length, std::size_t step) noexcept;
+
 struct ReduceKernels {
     SumBlockKernel add_to_sum;
     RoundedEndsKernel largest_ends;
     RoundedEndsKernel smallest_ends;
     MidpointExtremeKernel largest_midpoint;
     MidpointExtremeKernel smallest_midpoint;
+    // Endpoint sums: the lower ends added downward, the upper ends upward,
+    // each clamped at the largest double on its inner side.
+    LaneFoldKernel add_lane_ends;
+    // Extremes of the outward ends (an infinite radius is the whole line, NaN
+    // elements are skipped, ties keep the state).
+    LaneFoldKernel largest_lane_ends;
+    LaneFoldKernel smallest_lane_ends;
 };
 
 // The table of `target`; the baseline one when the processor lacks `target`.
