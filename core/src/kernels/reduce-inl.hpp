@@ -195,42 +195,48 @@ LatticeWalk walk_lattice(const SumLattice& lattice, double s, const double* mid,
     return {i, static_cast<double>(at - start) * lattice.unit};
 }
 
-// Ties without the walk, for blocks of at most 64 elements: the parity of the
-// running s/u before element i is that of s/u, of the steps d/u before i, and
-// of the number of corrections before i (each moves the sum by one unit). The
-// parity of d/u is the last bit of m + magic (whose spacing is u and whose
-// magic / u is even). Flags per element are gathered into bit masks, and only
-// the ties are then visited in order. Each correction moves the later partial
-// sums by one unit, which widens the range by the number of ties.
-inline constexpr std::size_t kMaskedBlock = 64;
-
+// Ties without the walk: the parity of the running s/u before element i is
+// that of s/u, of the steps d/u before i, and of the number of corrections
+// before i (each moves the sum by one unit). The parity of d/u is the last bit
+// of m + magic (whose spacing is u and whose magic / u is even). Flags per
+// element are gathered into bit masks of 64 elements, and only the ties are
+// then visited in order. Each correction moves the later partial sums by one
+// unit, which widens the range by the number of ties.
 template <class V>
 bool resolve_ties(const SumLattice& lattice, double s, const double* mid, std::size_t n, BlockSums& block) noexcept {
     constexpr std::size_t kWidth = lanes::Traits<V>::width;
-    std::uint64_t odd = 0;
-    std::uint64_t ties = 0;
-    std::uint64_t upward = 0;
-    const auto flags = [](const auto& mask) { return std::uint64_t{lanes::sign_bits(mask)}; };
-    const auto gather = [&]<class W>(const W& m, std::size_t at) {
-        const W t = m + splat<W>(lattice.magic);
-        const W d = t - splat<W>(lattice.magic);
-        const W yes = splat<W>(-1.0);
-        const W no = splat<W>(1.0);
-        odd |= flags(lanes::from_bits<W>(lanes::to_bits<W>(t) << 63)) << at;
-        ties |= flags(lanes::select<W>(lanes::abs<W>(m - d) == splat<W>(0.5 * lattice.unit), yes, no)) << at;
-        upward |= flags(lanes::select<W>(m > d, yes, no)) << at;
-    };
-    std::size_t i = 0;
-    for (; i + kWidth <= n; i += kWidth) gather(lanes::load<V>(mid + i), i);
-    for (; i < n; ++i) gather(mid[i], i);
+    constexpr std::size_t kWord = 64;
     const auto start = static_cast<std::int64_t>(s * lattice.inverse);
     std::int64_t correction = 0;
-    for (std::uint64_t rest = ties; rest != 0; rest &= rest - 1) {
-        const int at = std::countr_zero(rest);
-        const std::uint64_t before = odd & ((std::uint64_t{1} << at) - 1);
-        if (((start ^ std::popcount(before) ^ correction) & 1) != 0) correction += (upward >> at & 1) != 0 ? 1 : -1;
+    std::int64_t odd_before = 0;  // odd steps before the current word
+    std::int64_t tie_count = 0;
+    for (std::size_t word = 0; word < n; word += kWord) {
+        std::uint64_t odd = 0;
+        std::uint64_t ties = 0;
+        std::uint64_t upward = 0;
+        const auto flags = [](const auto& mask) { return std::uint64_t{lanes::sign_bits(mask)}; };
+        const auto gather = [&]<class W>(const W& m, std::size_t at) {
+            const W t = m + splat<W>(lattice.magic);
+            const W d = t - splat<W>(lattice.magic);
+            const W yes = splat<W>(-1.0);
+            const W no = splat<W>(1.0);
+            odd |= flags(lanes::from_bits<W>(lanes::to_bits<W>(t) << 63)) << at;
+            ties |= flags(lanes::select<W>(lanes::abs<W>(m - d) == splat<W>(0.5 * lattice.unit), yes, no)) << at;
+            upward |= flags(lanes::select<W>(m > d, yes, no)) << at;
+        };
+        const std::size_t end = std::min(n, word + kWord);
+        std::size_t i = word;
+        for (; i + kWidth <= end; i += kWidth) gather(lanes::load<V>(mid + i), i - word);
+        for (; i < end; ++i) gather(mid[i], i - word);
+        for (std::uint64_t rest = ties; rest != 0; rest &= rest - 1) {
+            const int at = std::countr_zero(rest);
+            const std::int64_t before = odd_before + std::popcount(odd & ((std::uint64_t{1} << at) - 1));
+            if (((start ^ before ^ correction) & 1) != 0) correction += (upward >> at & 1) != 0 ? 1 : -1;
+        }
+        odd_before += std::popcount(odd);
+        tie_count += std::popcount(ties);
     }
-    const double widen = std::popcount(ties);
+    const double widen = static_cast<double>(tie_count);
     if (!lattice.contains(block.bottom - widen, block.top + widen)) return false;
     block.rounded += static_cast<double>(correction) * lattice.unit;
     return true;
@@ -263,7 +269,7 @@ LatticeTaken add_in_lattice(SumState& sum, const double* mid, const double* rad,
     // A NaN or infinite m or rad makes the count NaN or infinite.
     if (!(block.top - block.bottom < 0x1p51) || !(block.count < 0x1p53)) return {0, false};
     std::size_t taken = n;
-    const bool settled = block.tie ? n <= kMaskedBlock && resolve_ties<V>(lattice, sum.s, mid, n, block)
+    const bool settled = block.tie ? resolve_ties<V>(lattice, sum.s, mid, n, block)
                                    : lattice.contains(block.bottom, block.top);
     if (!settled) {
         const LatticeWalk walk = walk_lattice(lattice, sum.s, mid, n);
@@ -280,7 +286,7 @@ LatticeTaken add_in_lattice(SumState& sum, const double* mid, const double* rad,
 }
 
 // Blocks short enough that a running sum seldom leaves its binade within one,
-// long enough to pay for the checks (and at most kMaskedBlock).
+// long enough to pay for the checks.
 inline constexpr std::size_t kSumBlock = 64;
 
 // Block by block in lattice pieces; the element that crosses out of a binade
