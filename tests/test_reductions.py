@@ -356,3 +356,46 @@ def test_empty_lanes():
     assert elements_of(a.sum(axis=1)) == [(0.0, 0.0)] * 2 and elements_of(a.prod(axis=1)) == [(1.0, 0.0)] * 2
     assert all(math.isnan(m) for m, _ in elements_of(a.mean(axis=1)) + elements_of(a.var(axis=1)))
     assert a.max(axis=0).shape == (0,) and a.cumsum(axis=1).shape == (2, 0)
+
+
+def walk(rng, n, start, step_bits, radii):
+    """A running sum from the element `start` over midpoints on the lattice 2^-step_bits in [-1, 1]: with
+    step_bits beyond the spacing of the running sum about half the additions are ties, small starts cross
+    binades, and the radius bound crosses its own binades unless the start's radius dwarfs the others."""
+    scale = 2.0**step_bits
+    return [start] + [(rng.randrange(-int(scale), int(scale)) / scale, rng.choice(radii)) for _ in range(n - 1)]
+
+
+SUM_WALKS = {
+    "ties near 700": ((700.0, 1e-6), 44, [0.0, 1e-12]),
+    "crossing 1024": ((1023.5, 1e-9), 20, [0.0, 2.0**-70, 1e-12]),
+    "around zero": ((0.0, 1e-250), 30, [0.0, 1e-300]),
+    "growing radius bound": ((4.0, 0.0), 10, [0.0, 1.0, 2.0**-50]),
+}
+
+
+@pytest.mark.parametrize("n", [63, 64, 65, 129, 4099])
+@pytest.mark.parametrize("family", SUM_WALKS.values(), ids=SUM_WALKS.keys())
+def test_whole_array_sum_is_the_running_sum_bit_for_bit(family, n):
+    # cumsum takes the elements one at a time; its last running sum, summed alone, is the whole-array sum
+    xs = walk(random.Random(n), n, *family)
+    a = raw(xs)
+    running = raw([elements_of(a.cumsum())[-1]])
+    assert bits(a.sum()) == bits(running.sum())
+    ends = bounded(xs)
+    assert encloses(*a.mean(), sum((lo for lo, _ in ends), Fraction(0)) / n, sum((hi for _, hi in ends), Fraction(0)) / n)
+
+
+@pytest.mark.parametrize("shape", [(9, 70), (70, 9), (3, 5, 67), (257, 3), (2, 300), (1, 1)], ids=str)
+def test_axis_sums_and_extremes_match_the_element_steps(shape):
+    rng = random.Random(str(shape))
+    xs, a = random_array(rng, shape, special=True)
+    for axis in range(len(shape)):
+        lane_list = lanes(xs, shape, axis)
+        running = elements_of(a.cumsum(axis=axis))  # endpoint sums element by element
+        assert bits(v for e in elements_of(a.sum(axis=axis)) for v in e) == bits(
+            v for lane in lane_list for v in running[lane[-1][0]])
+        maxima, minima = elements_of(a.max(axis=axis)), elements_of(a.min(axis=axis))
+        for k, lane in enumerate(lane_list):
+            alone = raw([x for _, x in lane])
+            assert (bits(maxima[k]), bits(minima[k])) == (bits(alone.max()), bits(alone.min()))

@@ -83,4 +83,13 @@ const CompareKernels& compare_kernels() noexcept {
     return kernels;
 }
 
+const ReduceKernels& reduce_kernels(Target target) noexcept {
+    return for_target(target, baseline::reduce, avx2::reduce);
+}
+
+const ReduceKernels& reduce_kernels() noexcept {
+    static const ReduceKernels& kernels = reduce_kernels(selected_target());
+    return kernels;
+}
+
 }  // namespace boundwise

@@ -149,8 +149,9 @@ template <class V>
 [[gnu::always_inline]] inline bool any(const Mask<V>& m) {
     if constexpr (Traits<V>::width == 1) {
         return m;
+    } else if constexpr (Traits<V>::width == 2) {
+        return _mm_movemask_pd((V)m) != 0;
     } else {
-        static_assert(Traits<V>::width == 4, "any is provided for one and four lanes");
         return _mm256_movemask_pd((V)m) != 0;
     }
 }
@@ -164,6 +165,57 @@ template <class V>
         return static_cast<unsigned>(_mm_movemask_pd((V)m));
     } else {
         return static_cast<unsigned>(_mm256_movemask_pd((V)m));
+    }
+}
+
+// The sign bits of the lanes of v, lane k in bit k.
+template <class V>
+[[gnu::always_inline]] inline unsigned sign_bits(const V& v) {
+    if constexpr (Traits<V>::width == 1) {
+        return static_cast<unsigned>(std::signbit(v));
+    } else if constexpr (Traits<V>::width == 2) {
+        return static_cast<unsigned>(_mm_movemask_pd(v));
+    } else {
+        return static_cast<unsigned>(_mm256_movemask_pd(v));
+    }
+}
+
+// The lanes of v added in lane order (exact for the integer-valued and
+// lattice sums that the reductions check afterwards).
+template <class V>
+[[gnu::always_inline]] inline double lane_sum(const V& v) {
+    if constexpr (Traits<V>::width == 1) {
+        return v;
+    } else {
+        double s = v[0];
+        for (std::size_t k = 1; k < Traits<V>::width; ++k) s += v[k];
+        return s;
+    }
+}
+
+// The largest lane of v (MAXPD order: a NaN lane may be passed over).
+template <class V>
+[[gnu::always_inline]] inline double lane_max(const V& v) {
+    if constexpr (Traits<V>::width == 1) {
+        return v;
+    } else {
+        double s = v[0];
+        for (std::size_t k = 1; k < Traits<V>::width; ++k) s = v[k] > s ? v[k] : s;
+        return s;
+    }
+}
+
+// The smallest integer >= x for x in [0, 2^52), NaN kept; a larger x gives
+// at least 2^52. Four lanes round with ROUNDPD; elsewhere x + 2^52 rounds x
+// to the nearest integer (the doubles in [2^52, 2^53) are the integers), and
+// a result below x is raised by one.
+template <class V>
+[[gnu::always_inline]] inline V ceil_count(const V& x) {
+    if constexpr (Traits<V>::width == 4) {
+        return _mm256_round_pd(x, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
+    } else {
+        const V t = (x + splat<V>(0x1p52)) - splat<V>(0x1p52);
+        return t + select<V>(t < x, splat<V>(1.0), splat<V>(0.0));
     }
 }
 

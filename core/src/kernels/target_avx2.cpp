@@ -10,10 +10,12 @@
 
 #include "arithmetic-inl.hpp"
 #include "compare-inl.hpp"
+#include "reduce-inl.hpp"
 
 namespace boundwise::avx2 {
 const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::Avx2>; }
 const CompareKernels& compare() noexcept { return compare_table<lanes::Avx2>; }
+const ReduceKernels& reduce() noexcept { return reduce_table<lanes::Avx2>; }
 }  // namespace boundwise::avx2
 
 #pragma GCC pop_options

@@ -4,8 +4,10 @@
 
 #include "arithmetic-inl.hpp"
 #include "compare-inl.hpp"
+#include "reduce-inl.hpp"
 
 namespace boundwise::baseline {
 const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::Baseline>; }
 const CompareKernels& compare() noexcept { return compare_table<lanes::Baseline>; }
+const ReduceKernels& reduce() noexcept { return reduce_table<lanes::Baseline>; }
 }  // namespace boundwise::baseline

@@ -15,18 +15,22 @@
 #include "boundwise/interval/rounding.hpp"
 #include "boundwise/kernels/arithmetic.hpp"
 #include "boundwise/kernels/compare.hpp"
+#include "boundwise/kernels/reduce.hpp"
+#include "../reduce/accumulate.hpp"
 
 namespace boundwise {
 
 namespace baseline {
 const ArithmeticKernels& arithmetic() noexcept;
 const CompareKernels& compare() noexcept;
+const ReduceKernels& reduce() noexcept;
 }  // namespace baseline
 
 // Only to be called on a processor with AVX2 and FMA.
 namespace avx2 {
 const ArithmeticKernels& arithmetic() noexcept;
 const CompareKernels& compare() noexcept;
+const ReduceKernels& reduce() noexcept;
 }  // namespace avx2
 
 }  // namespace boundwise

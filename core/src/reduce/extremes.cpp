@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "../kernels/lanes.hpp"
 #include "accumulate.hpp"
+#include "fold_lanes.hpp"
 #include "boundwise/error.hpp"
+#include "boundwise/kernels/reduce.hpp"
 #include "boundwise/reduce/lanes.hpp"
 
 #pragma GCC diagnostic push
@@ -17,6 +20,7 @@ namespace {
 
 // The two directions: the maximum keeps the larger ends, starting from -inf.
 struct Largest {
+    static constexpr bool kLargest = true;
     static constexpr const char* kEmpty = "max of an empty array has no value";
     static constexpr const char* kEmptyArg = "attempt to get argmax of an empty array";
     static constexpr double kStart = -kInfinity;
@@ -24,6 +28,7 @@ struct Largest {
     static auto before(const V& x, const V& y) { return x > y; }
 };
 struct Smallest {
+    static constexpr bool kLargest = false;
     static constexpr const char* kEmpty = "min of an empty array has no value";
     static constexpr const char* kEmptyArg = "attempt to get argmin of an empty array";
     static constexpr double kStart = kInfinity;
@@ -87,20 +92,68 @@ bool all_finite(const double* m, const double* r, std::uint64_t n) {
     return finite;
 }
 
+// The extreme lower and upper ends of a block of finite elements, if either
+// can replace an end of `e`. The kernel gives the extremes L and H of the ends
+// rounded to nearest; rounding is monotone, so the extreme of the outward-
+// rounded ends is the outward rounding of the extreme exact end, and that
+// element's end rounds to nearest to L (or H): only elements with m - r = L
+// (m + r = H) need their outward ends. Those round away from L by at most one
+// step, down for lower ends and up for upper ones, so an L (H) equal to the
+// end of `e` can still move it where that is the direction of the extreme.
+template <class Direction>
+struct BlockEnds {
+    bool lo_may_move;
+    bool hi_may_move;
+    double lo = Direction::kStart;
+    double hi = Direction::kStart;
+
+    BlockEnds(RoundedEnds rounded, const Extreme<Direction>& e)
+        : lo_may_move(Direction::before(rounded.lo, e.lo) || (!Direction::kLargest && rounded.lo == e.lo)),
+          hi_may_move(Direction::before(rounded.hi, e.hi) || (Direction::kLargest && rounded.hi == e.hi)) {}
+
+    void find(RoundedEnds rounded, const double* m, const double* r, std::uint64_t n) {
+        for (std::uint64_t i = 0; i < n; ++i) {
+            const bool lo_here = lo_may_move && m[i] - r[i] == rounded.lo;
+            const bool hi_here = hi_may_move && m[i] + r[i] == rounded.hi;
+            if (!lo_here && !hi_here) continue;
+            const Endpoints x = to_endpoints(m[i], r[i]);
+            if (lo_here) lo = first_of<Direction>(x.lo, lo);
+            if (hi_here) hi = first_of<Direction>(x.hi, hi);
+        }
+    }
+};
+
 template <class Direction>
 Interval whole_extreme(const Array& a) {
     if (a.size() == 0) throw value_error(Direction::kEmpty);
     constexpr std::uint64_t kBlock = 512;
+    const ReduceKernels& kernels = reduce_kernels();
+    const RoundedEndsKernel rounded_ends = Direction::kLargest ? kernels.largest_ends : kernels.smallest_ends;
     Extreme<Direction> e;
     const double* m = a.mid();
     const double* r = a.rad();
     for (std::uint64_t start = 0, n = a.size(); start < n; start += kBlock) {
         const std::uint64_t count = std::min(kBlock, n - start);
-        if (all_finite(m + start, r + start, count)) {
-            add_finite(e, m + start, r + start, count);
-        } else {
-            for (std::uint64_t i = start; i < start + count; ++i) e.add(m[i], r[i]);
+        RoundedEnds rounded{Direction::kStart, Direction::kStart};
+        if (!rounded_ends(rounded, m + start, r + start, count)) {
+            if (all_finite(m + start, r + start, count)) {
+                add_finite(e, m + start, r + start, count);  // an end overflowed
+            } else {
+                for (std::uint64_t i = start; i < start + count; ++i) e.add(m[i], r[i]);
+            }
+            continue;
         }
+        BlockEnds<Direction> block(rounded, e);
+        if (!block.lo_may_move && !block.hi_may_move) continue;
+        block.find(rounded, m + start, r + start, count);
+        // Which of two zeros of opposite sign is kept depends on the order in
+        // which they are met; that order is the two-lane scan's.
+        if ((block.lo_may_move && block.lo == 0) || (block.hi_may_move && block.hi == 0)) {
+            add_finite(e, m + start, r + start, count);
+            continue;
+        }
+        if (block.lo_may_move) e.lo = first_of<Direction>(block.lo, e.lo);
+        if (block.hi_may_move) e.hi = first_of<Direction>(block.hi, e.hi);
     }
     return e.element();
 }
@@ -112,10 +165,11 @@ Array lane_extremes(const Array& a, std::uint64_t axis) {
     const LaneLayout layout = lane_layout(a.shape(), axis);
     if (layout.length == 0 && layout.lanes() != 0) throw value_error(Direction::kEmpty);
     Array out = Array::uninitialized(layout.reduced);
-    reduce_lanes<Extreme<Direction>>(
-        layout, [](Extreme<Direction>& e, std::uint64_t) { e = {}; },
-        [&](Extreme<Direction>& e, std::uint64_t i, std::uint64_t) { e.add(a.mid()[i], a.rad()[i]); },
-        [&](Extreme<Direction>& e, std::uint64_t lane) { reduce::store(out, lane, e.element()); });
+    const ReduceKernels& kernels = reduce_kernels();
+    const LaneFoldKernel fold = Direction::kLargest ? kernels.largest_lane_ends : kernels.smallest_lane_ends;
+    reduce::fold_lanes(a, layout, fold, Direction::kStart, Direction::kStart, [&](std::uint64_t lane, double lo, double hi) {
+                           reduce::store(out, lane, Extreme<Direction>{lo, hi}.element());
+                       });
     return out;
 }
 
@@ -138,22 +192,12 @@ struct Best {
     }
 };
 
-// The extreme of the midpoints that are not NaN (the start value if none).
-template <class Direction>
-double extreme_midpoint(const double* m, std::uint64_t n) {
-    using lanes::V2;
-    V2 best = lanes::splat<V2>(Direction::kStart);
-    std::uint64_t i = 0;
-    for (; i + 2 <= n; i += 2) best = first_of<Direction>(lanes::load<V2>(m + i), best);
-    double x = first_of<Direction>(best[0], best[1]);
-    for (; i < n; ++i) x = first_of<Direction>(m[i], x);
-    return x;
-}
-
 // The scan of Best in two passes. Unless element 0 has a NaN midpoint (then
 // nothing ever replaces it), the scan's midpoint ends as the extreme M of the
 // midpoints that are not NaN, reached first at the first element equal to M;
-// from there only elements equal to M can replace the best, by radius.
+// from there only elements equal to M can replace the best, by radius. The
+// first pass keeps the extreme of every block, so the second visits only the
+// blocks that hold M.
 template <class Direction>
 std::uint64_t whole_arg(const Array& a) {
     const std::uint64_t n = a.size();
@@ -161,13 +205,25 @@ std::uint64_t whole_arg(const Array& a) {
     const double* m = a.mid();
     const double* r = a.rad();
     if (std::isnan(m[0])) return 0;
-    const double extreme = extreme_midpoint<Direction>(m, n);
-    std::uint64_t first = 0;
-    while (!(m[first] == extreme)) ++first;
-    Best<Direction> best{m[first], r[first], first};
-    for (std::uint64_t i = first + 1; i < n; ++i)
-        if (m[i] == extreme) best.offer(m[i], r[i], i);
-    return best.at;
+    constexpr std::uint64_t kBlock = 4096;
+    const ReduceKernels& kernels = reduce_kernels();
+    const MidpointExtremeKernel block_extreme = Direction::kLargest ? kernels.largest_midpoint : kernels.smallest_midpoint;
+    std::vector<double> extremes((n + kBlock - 1) / kBlock);
+    double extreme = Direction::kStart;
+    for (std::uint64_t b = 0; b < extremes.size(); ++b) {
+        extremes[b] = block_extreme(Direction::kStart, m + b * kBlock, std::min(kBlock, n - b * kBlock));
+        extreme = first_of<Direction>(extremes[b], extreme);
+    }
+    std::optional<Best<Direction>> best;
+    for (std::uint64_t b = 0; b < extremes.size(); ++b) {
+        if (!(extremes[b] == extreme)) continue;
+        for (std::uint64_t i = b * kBlock, end = std::min(n, i + kBlock); i < end; ++i) {
+            if (!(m[i] == extreme)) continue;
+            if (best) best->offer(m[i], r[i], i);
+            else best = Best<Direction>{m[i], r[i], i};
+        }
+    }
+    return best->at;
 }
 
 template <class Direction>

@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "accumulate.hpp"
+#include "fold_lanes.hpp"
+#include "boundwise/kernels/reduce.hpp"
 #include "boundwise/reduce/lanes.hpp"
 
 namespace boundwise {
@@ -11,11 +13,9 @@ using reduce::EndpointSum;
 using reduce::RunningSum;
 
 Endpoints sum_endpoints(const Array& a) {
-    RunningSum total;
-    const double* m = a.mid();
-    const double* r = a.rad();
-    for (std::uint64_t i = 0, n = a.size(); i < n; ++i) total.add(m[i], r[i]);
-    return total.ends();
+    SumState state{0.0, 0.0};
+    reduce_kernels().add_to_sum(state, a.mid(), a.rad(), a.size());
+    return RunningSum{state.s, state.r}.ends();
 }
 
 Endpoints divide_by_count(Endpoints sum, std::uint64_t n) {
@@ -31,14 +31,12 @@ namespace {
 Array lane_sums(const Array& a, std::uint64_t axis, bool divide) {
     const LaneLayout layout = lane_layout(a.shape(), axis);
     Array out = Array::uninitialized(layout.reduced);
-    reduce_lanes<EndpointSum>(
-        layout, [](EndpointSum& s, std::uint64_t) { s = {}; },
-        [&](EndpointSum& s, std::uint64_t i, std::uint64_t) { s.add(reduce::endpoints_of(a, i)); },
-        [&](EndpointSum& s, std::uint64_t lane) {
-            Endpoints ends = s.ends();
-            if (divide) ends = layout.length ? divide_by_count(ends, layout.length) : Endpoints{NAN, NAN};
-            reduce::store(out, lane, reduce::to_element(ends));
-        });
+    reduce::fold_lanes(a, layout, reduce_kernels().add_lane_ends, 0.0, 0.0,
+                       [&](std::uint64_t lane, double lo, double hi) {
+                           Endpoints ends{lo, hi};
+                           if (divide) ends = layout.length ? divide_by_count(ends, layout.length) : Endpoints{NAN, NAN};
+                           reduce::store(out, lane, reduce::to_element(ends));
+                       });
     return out;
 }
 
