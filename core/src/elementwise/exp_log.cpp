@@ -18,7 +18,7 @@
 #include <cmath>
 
 #include "boundwise/elementwise/hull.hpp"
-#include "elementary_rules.hpp"
+#include "boundwise/elementwise/rules.hpp"
 
 namespace boundwise::elementwise {
 

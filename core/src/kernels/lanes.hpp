@@ -149,8 +149,9 @@ template <class V>
 [[gnu::always_inline]] inline bool any(const Mask<V>& m) {
     if constexpr (Traits<V>::width == 1) {
         return m;
+    } else if constexpr (Traits<V>::width == 2) {
+        return _mm_movemask_pd((V)m) != 0;
     } else {
-        static_assert(Traits<V>::width == 4, "any is provided for one and four lanes");
         return _mm256_movemask_pd((V)m) != 0;
     }
 }

@@ -9,9 +9,11 @@
 #pragma GCC target("avx2,fma")
 
 #include "arithmetic-inl.hpp"
+#include "element-inl.hpp"
 
 namespace boundwise::avx2 {
 const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::Avx2>; }
+const ElementKernels& element_functions() noexcept { return element_table<lanes::Avx2>; }
 }  // namespace boundwise::avx2
 
 #pragma GCC pop_options

@@ -3,7 +3,9 @@
 #include "targets.hpp"
 
 #include "arithmetic-inl.hpp"
+#include "element-inl.hpp"
 
 namespace boundwise::baseline {
 const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::Baseline>; }
+const ElementKernels& element_functions() noexcept { return element_table<lanes::Baseline>; }
 }  // namespace boundwise::baseline

@@ -13,17 +13,22 @@
 #include <cstring>
 
 #include "boundwise/interval/rounding.hpp"
+#include "boundwise/elementwise/functions.hpp"
+#include "boundwise/elementwise/rules.hpp"
 #include "boundwise/kernels/arithmetic.hpp"
+#include "boundwise/kernels/element_functions.hpp"
 
 namespace boundwise {
 
 namespace baseline {
 const ArithmeticKernels& arithmetic() noexcept;
+const ElementKernels& element_functions() noexcept;
 }  // namespace baseline
 
 // Only to be called on a processor with AVX2 and FMA.
 namespace avx2 {
 const ArithmeticKernels& arithmetic() noexcept;
+const ElementKernels& element_functions() noexcept;
 }  // namespace avx2
 
 }  // namespace boundwise

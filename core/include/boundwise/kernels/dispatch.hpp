@@ -1,6 +1,6 @@
 // Instruction-set targets of the element kernels and the choice among them.
 //
-// Every kernel family (arithmetic now; element functions, comparisons and
+// Every kernel family (arithmetic and the element functions now; comparisons and
 // reductions alike) has one table of function pointers per target, built from
 // one template in the family's shared kernel header, and a function that
 // returns the table of the selected target. Adding a family:
