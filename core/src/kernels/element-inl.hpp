@@ -18,6 +18,7 @@
 #include "boundwise/elementwise/rules.hpp"
 #include "boundwise/interval/rounding.hpp"
 #include "boundwise/kernels/element_functions.hpp"
+#include "exp_log_lanes.hpp"
 #include "lanes.hpp"
 
 #pragma GCC diagnostic push
@@ -307,15 +308,48 @@ concept HasNarrowForm = requires(const V& v, V& out) {
     Op::template narrow<V>(v, v, out, out);
 };
 
-// An element rule applied one element at a time.
-template <Interval (*Rule)(double, double, Status&) noexcept>
-struct RuleOp {
+// exp where m lies in [-706.5, 708.5] and 0 <= r <= 1/4: both ends are
+// directly computed (exp_log_lanes.hpp), and the widened values at the ends
+// lie within a factor e^(1/2) (1 + 2^-50) < 2 of each other, so the hull's
+// distances from the clamped midpoint are exact differences (Sterbenz).
+struct ExpOp {
     static constexpr bool defers = true;
     template <class V>
-    [[gnu::always_inline]] Mask<V> operator()(const V&, const V&, V&, V&) const {
-        return ~Mask<V>{};
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const V c = exp_direct<V>(m);
+        V l;
+        V h;
+        if (!lanes::any<V>(r != splat<V>(0.0))) {  // points: both ends are m
+            l = lanes::from_bits<V>(lanes::to_bits<V>(c) - 2);
+            h = lanes::from_bits<V>(lanes::to_bits<V>(c) + 2);
+        } else {
+            const auto [lo, hi] = ends<V>(m, r);
+            l = lanes::from_bits<V>(lanes::to_bits<V>(exp_direct<V>(lo)) - 2);
+            h = lanes::from_bits<V>(lanes::to_bits<V>(exp_direct<V>(hi)) + 2);
+        }
+        V t = select<V>(c > l, c, l);
+        t = select<V>(t < h, t, h);
+        mid = t;
+        rad = lanes::larger<V>(h - t, t - l);
+        const auto inside = (m >= splat<V>(-706.5)) & (m <= splat<V>(708.5)) & (r <= splat<V>(0.25));
+        return ~inside;
     }
-    static Interval scalar(double m, double r, Status& flags) noexcept { return Rule(m, r, flags); }
+    static Interval scalar(double m, double r, Status& flags) noexcept { return exp_rule(m, r, flags); }
+};
+
+// ln where both ends are normal and finite: the general hull, since the
+// values at the ends and the midpoint may have any signs.
+struct LnOp {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const auto [lo, hi] = ends<V>(m, r);
+        const V zero = splat<V>(0.0);
+        hull<V>(two_down<V>(log_normal<V>(lo, zero)), two_up<V>(log_normal<V>(hi, zero)), log_normal<V>(m, zero), mid,
+                rad);
+        return lanes::either<V>(unusual<V>(m, r), !(lo >= splat<V>(kMinNormal)));
+    }
+    static Interval scalar(double m, double r, Status& flags) noexcept { return ln_rule(m, r, flags); }
 };
 
 // The loop over [0, n): full vectors of V, then single elements with the
@@ -377,8 +411,8 @@ inline constexpr ElementKernels element_table{
     .sign = element::element_kernel<typename L::Wide, element::SignOp>,
     .nan_to_num = element::element_kernel<typename L::Wide, element::NanToNumOp>,
     .sqrt = element::element_kernel<typename L::Wide, element::SqrtOp>,
-    .exp = element::element_kernel<double, element::RuleOp<elementwise::exp_rule>>,
-    .ln = element::element_kernel<double, element::RuleOp<elementwise::ln_rule>>,
+    .exp = element::element_kernel<typename L::Wide, element::ExpOp>,
+    .ln = element::element_kernel<typename L::Wide, element::LnOp>,
 };
 
 }  // namespace

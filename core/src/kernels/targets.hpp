@@ -14,6 +14,7 @@
 
 #include "boundwise/interval/rounding.hpp"
 #include "boundwise/elementwise/functions.hpp"
+#include "boundwise/elementwise/hull.hpp"
 #include "boundwise/elementwise/rules.hpp"
 #include "boundwise/kernels/arithmetic.hpp"
 #include "boundwise/kernels/element_functions.hpp"

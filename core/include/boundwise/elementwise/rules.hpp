@@ -2,7 +2,8 @@
 // result element, one element at a time. The kernels of the element-function
 // family (kernels/element_functions.hpp) reproduce the rules of abs, the
 // integer roundings, sign, nan_to_num and sqrt bit for bit and fall back on
-// them outside their fast lanes. Rules set Status::DomainError for an element
+// them outside their fast lanes (exp and ln have their rules with the
+// kernels, kernels/exp_log_lanes.hpp). Rules set Status::DomainError for an element
 // without any point in the function's domain.
 #pragma once
 
@@ -19,8 +20,6 @@ Interval round_half_even_rule(double m, double r, Status& flags) noexcept;
 Interval sign_rule(double m, double r, Status& flags) noexcept;
 Interval nan_to_num_rule(double m, double r, Status& flags) noexcept;
 
-Interval exp_rule(double m, double r, Status& flags) noexcept;
-Interval ln_rule(double m, double r, Status& flags) noexcept;
 Interval log2_rule(double m, double r, Status& flags) noexcept;
 Interval log10_rule(double m, double r, Status& flags) noexcept;
 Interval sqrt_rule(double m, double r, Status& flags) noexcept;
