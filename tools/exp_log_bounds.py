@@ -186,16 +186,20 @@ def exp_polynomial_error(q_coeffs: list[float], lo, hi) -> mp.mpf:
 
 def exp_evaluation_error(q_coeffs: list[float], lo, hi) -> mp.mpf:
     """|computed p - e^(r + r_l)| / e^(r + r_l) on r in [lo, hi], for p = h + (l + ((r r) q + (r_l r + r_l))),
-    q by Horner and h + l = 1 + r exactly (Fast2Sum, |r| < 1, so |l| <= 2^-53): the rounding errors, and the
+    q by Estrin's scheme as in the header and h + l = 1 + r exactly (Fast2Sum, |r| < 1, so |l| <= 2^-53): the rounding errors, and the
     first-order model e^(r + r_l) ~ e^r (1 + r_l) with e^r (1 + r_l) - (e^r + r_l (1 + r)) =
     r_l (e^r - 1 - r) (the approximation of e^r itself is bounded separately)."""
     r = Quantity(iv.mpf([lo, hi]))
     low_bound = low_part_bound()
     r_low = Quantity(iv.mpf([-low_bound, low_bound]))
-    q = Quantity(q_coeffs[-1])
-    for coefficient in reversed(q_coeffs[:-1]):
-        q = q * r + coefficient
-    t = (r * r) * q + (r_low * r + r_low)
+    c = [Quantity(v) for v in q_coeffs]
+    assert len(c) == 10
+    r2 = r * r
+    r4 = r2 * r2
+    low_half = (c[0] + c[1] * r) + (c[2] + c[3] * r) * r2
+    high_half = (c[4] + c[5] * r) + (c[6] + c[7] * r) * r2
+    q = (low_half + high_half * r4) + (c[8] + c[9] * r) * (r4 * r4)
+    t = r2 * q + (r_low * r + r_low)
     inner = iv.mpf(t.error) + half_ulp(upper(U + iv.mpf(upper(t.value)) + t.error))  # fl(l + t) against l + t
     p = 1 + r.value + t.value
     error = inner + half_ulp(upper(iv.mpf(upper(p)) + inner))
@@ -263,9 +267,10 @@ def log_evaluation(c: dict, e: int, lo, hi) -> tuple[mp.mpf, iv.mpf]:
     f = Quantity(iv.mpf([lo, hi]))
     s = f / (Quantity(2.0) + f)
     z = s * s
-    w = Quantity(c["kLogPolynomial"][-1])
-    for coefficient in reversed(c["kLogPolynomial"][:-1]):
-        w = w * z + coefficient
+    k = [Quantity(v) for v in c["kLogPolynomial"]]
+    assert len(k) == 7
+    z2 = z * z
+    w = ((k[0] + k[1] * z) + (k[2] + k[3] * z) * z2) + ((k[4] + k[5] * z) + k[6] * z2) * (z2 * z2)
     big_r = z * w
     hfsq = exact_product(f, 0.5) * f
     ed = Quantity(float(e))

@@ -13,7 +13,8 @@
 //       exact for |k| < 2^11, and x - k C1 is exact (a multiple of
 //       min(ulp(x), 2^-42) below 1/2; k != 0 needs |x| > 1/4);
 //   p = h + (l + (r^2 Q(r) + (r_l r + r_l))), with h + l = 1 + r exactly and
-//       Q of degree 9 by Horner, so e^(r + r_l) ~ P(r) (1 + r_l);  y = p 2^k.
+//       Q of degree 9 by Estrin's scheme, so e^(r + r_l) ~ P(r) (1 + r_l);
+//       y = p 2^k.
 // |x log2(e) - k| <= 1/2 + 2^-42 gives |r| <= 0.34657359028031, where
 // |P(r) - e^r| <= 2^-56.1 e^r, and r + r_l is x - k ln 2 to 2^-72. With the
 // rounding errors of the evaluation, |y - e^x| <= 2^-52.69 e^x.
@@ -21,7 +22,8 @@
 // ln(x), for normal x (fdlibm's __ieee754_log; Muller 11.3): x = 2^e (1 + f)
 // with 1 + f in [sqrt(2)/2, sqrt(2)], read from the bits and exact;
 //   s = f / (2 + f), z = s^2, ln(1 + f) = 2 atanh(s) = f - hfsq + s (hfsq + R)
-//   with hfsq = f^2 / 2 and R = z W(z), W approximated by w of degree 6;
+//   with hfsq = f^2 / 2 and R = z W(z), W approximated by w of degree 6
+//   (Estrin's scheme);
 //   ln(x) = e H - ((hfsq - (s (hfsq + R) + e L)) - f), H + L = ln 2, e H exact.
 // |W - w| <= 2^-51.4 on [0, 0.02944] enters as |s|^3 |W - w| <= 2^-59 |ln x|;
 // with every rounding, |y - ln x| is at most 0.74 times two spacings of the
@@ -94,13 +96,17 @@ template <class V>
     const V tail = kd * splat<V>(kLn2Part2);
     const V r = reduced - tail;
     const V r_low = (reduced - r) - tail;  // reduced - tail - r (Fast2Sum)
-    constexpr int kTop = sizeof(kExpPolynomial) / sizeof(double) - 1;
-    V q = splat<V>(kExpPolynomial[kTop]);
-    for (int j = kTop - 1; j >= 0; --j) q = q * r + splat<V>(kExpPolynomial[j]);
+    // Q(r) by Estrin's scheme: a short dependency chain for the lanes in flight.
+    const auto c = [](int j) { return splat<V>(kExpPolynomial[j]); };
+    const V r2 = r * r;
+    const V r4 = r2 * r2;
+    const V low_half = (c(0) + c(1) * r) + (c(2) + c(3) * r) * r2;
+    const V high_half = (c(4) + c(5) * r) + (c(6) + c(7) * r) * r2;
+    const V q = (low_half + high_half * r4) + (c(8) + c(9) * r) * (r4 * r4);
     k = lanes::to_bits<V>(t) - lanes::to_bits<V>(splat<V>(kShifter));
     const V high = splat<V>(1.0) + r;
     const V low = (splat<V>(1.0) - high) + r;  // 1 + r - high, exact (Fast2Sum, |r| < 1)
-    return high + (low + ((r * r) * q + (r_low * r + r_low)));
+    return high + (low + (r2 * q + (r_low * r + r_low)));
 }
 
 // e^x for kExpDirectMin <= x <= kExpDirectMax, a positive normal double.
@@ -125,9 +131,9 @@ template <class V>
     const V f = mantissa - splat<V>(1.0);
     const V s = f / (splat<V>(2.0) + f);
     const V z = s * s;
-    constexpr int kTop = sizeof(kLogPolynomial) / sizeof(double) - 1;
-    V w = splat<V>(kLogPolynomial[kTop]);
-    for (int j = kTop - 1; j >= 0; --j) w = w * z + splat<V>(kLogPolynomial[j]);
+    const auto c = [](int j) { return splat<V>(kLogPolynomial[j]); };
+    const V z2 = z * z;
+    const V w = ((c(0) + c(1) * z) + (c(2) + c(3) * z) * z2) + ((c(4) + c(5) * z) + c(6) * z2) * (z2 * z2);
     const V hfsq = (splat<V>(0.5) * f) * f;
     const V inner = (hfsq - (s * (hfsq + z * w) + e * splat<V>(kLn2Low))) - f;
     return e * splat<V>(kLn2High) - inner;
