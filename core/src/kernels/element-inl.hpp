@@ -349,24 +349,26 @@ struct LnOp {
                 rad);
         return lanes::either<V>(unusual<V>(m, r), !(lo >= splat<V>(kMinNormal)));
     }
-    // Narrow with m >= 2.25 or 2^-1019 <= m <= 0.47: the logarithms at both
-    // ends and at m are normal, of one sign, and within a factor 1.98 of each
-    // other (ln(1.25 m) / ln(0.75 m) for m >= 2.25, the reverse for m <= 0.47),
-    // so two steps move the bit pattern by 2 outward and the hull's distances
-    // are exact differences.
+    // Narrow with m >= 2^-1019: the ends are normal and need no TwoSum. Where
+    // the widened logarithms at the ends share a sign and lie within a factor
+    // two of each other (in every lane: all but intervals near 1), the hull's
+    // distances from the clamped midpoint are exact differences (Sterbenz).
     template <class V>
     [[gnu::always_inline]] static Mask<V> wide(const V& m, const V& r) {
-        const auto away_from_one = (m >= splat<V>(2.25)) | ((m <= splat<V>(0.47)) & (m >= splat<V>(0x1p-1019)));
-        return lanes::either<V>(not_narrow<V>(m, r, 0x1p1020), !away_from_one);
+        return lanes::either<V>(not_narrow<V>(m, r, 0x1p1020), !(m >= splat<V>(0x1p-1019)));
     }
     template <class V>
     [[gnu::always_inline]] static void narrow(const V& m, const V& r, V& mid, V& rad) {
         const auto [lo, hi] = narrow_ends<V>(m, r);
         const V zero = splat<V>(0.0);
         const V c = log_normal<V>(m, zero);
-        const Bits<V> outward = ((Bits<V>)(c > zero) & 4) - 2;  // 2 away from zero above 1, -2 below
-        const V l = lanes::from_bits<V>(lanes::to_bits<V>(log_normal<V>(lo, zero)) - outward);
-        const V h = lanes::from_bits<V>(lanes::to_bits<V>(log_normal<V>(hi, zero)) + outward);
+        const V l = two_down<V>(log_normal<V>(lo, zero));
+        const V h = two_up<V>(log_normal<V>(hi, zero));
+        const auto within_two = ((l > zero) & (h <= l + l)) | ((h < zero) & (l >= h + h));
+        if (lanes::any<V>(~within_two)) [[unlikely]] {
+            hull<V>(l, h, c, mid, rad);
+            return;
+        }
         V t = select<V>(c > l, c, l);
         t = select<V>(t < h, t, h);
         mid = t;
