@@ -16,8 +16,8 @@
 //       Q of degree 9 by Estrin's scheme, so e^(r + r_l) ~ P(r) (1 + r_l);
 //       y = p 2^k.
 // |x log2(e) - k| <= 1/2 + 2^-42 gives |r| <= 0.34657359028031, where
-// |P(r) - e^r| <= 2^-56.1 e^r, and r + r_l is x - k ln 2 to 2^-72. With the
-// rounding errors of the evaluation, |y - e^x| <= 2^-52.69 e^x.
+// |P(r) - e^r| <= 2^-55.7 e^r, and r + r_l is x - k ln 2 to 2^-72. With the
+// rounding errors of the evaluation, |y - e^x| <= 2^-52.70 e^x.
 //
 // ln(x), for normal x (fdlibm's __ieee754_log; Muller 11.3): x = 2^e (1 + f)
 // with 1 + f in [sqrt(2)/2, sqrt(2)], read from the bits and exact;
@@ -25,7 +25,8 @@
 //   with hfsq = f^2 / 2 and R = z W(z), W approximated by w of degree 6
 //   (Estrin's scheme);
 //   ln(x) = e H - ((hfsq - (s (hfsq + R) + e L)) - f), H + L = ln 2, e H exact.
-// |W - w| <= 2^-51.4 on [0, 0.02944] enters as |s|^3 |W - w| <= 2^-59 |ln x|;
+// |W - w| <= 2^-51.4 on [0, 0.02944] enters as |s|^3 |W - w| <= 2^-57.5 |ln x|
+// (|ln x| >= 2 |s|);
 // with every rounding, |y - ln x| is at most 0.74 times two spacings of the
 // doubles at magnitude |ln x| - |y - ln x|. ln x = 0 only at x = 1, where
 // y = 0 exactly, and |ln x| >= 2^-54 elsewhere.
