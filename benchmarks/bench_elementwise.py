@@ -47,6 +47,8 @@ def worker(n: int, repeats: int) -> list[dict]:
 def run_config(threads: str | None, n: int, repeats: int) -> list[dict]:
     env = dict(os.environ)
     env.pop("RAYON_RS_NUM_CPUS", None)
+    # No BLAS call is timed here; OpenBLAS's idle threads would only compete with the pool.
+    env["OPENBLAS_NUM_THREADS"] = "1"
     if threads is None:
         env.pop("RAYON_NUM_THREADS", None)
     else:

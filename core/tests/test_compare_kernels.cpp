@@ -22,7 +22,6 @@ namespace {
 using namespace boundwise;
 using bwtest::kInf;
 using bwtest::kMax;
-using bwtest::kNaN;
 
 constexpr std::size_t kGuards = 8;
 constexpr std::uint8_t kGuardByte = 0xA5;

@@ -9,6 +9,7 @@
 
 #include "boundwise/array/array.hpp"
 #include "boundwise/kernels/chunking.hpp"
+#include "boundwise/kernels/element_functions.hpp"
 #include "boundwise/layout/broadcast.hpp"
 #include "boundwise/runtime/pool.hpp"
 #include "boundwise/status.hpp"
@@ -45,6 +46,27 @@ Result<Array> map_elements(const Array& a, Rule rule, Dispatch dispatch) {
         for_each_chunk(n, kParallelThreshold, kUnaryChunk, chunk);
     } else if (n) {
         chunk(0, n);
+    }
+    return {std::move(out), static_cast<Status>(merged.load(std::memory_order_relaxed))};
+}
+
+// Runs an element kernel over a, like map_elements: with Dispatch::Pool in
+// chunks of kUnaryChunk from kParallelThreshold elements on.
+inline Result<Array> map_kernel(const Array& a, ElementKernel kernel, Dispatch dispatch) {
+    Array out = Array::uninitialized(a.shape());
+    const double* am = a.mid();
+    const double* ar = a.rad();
+    double* om = out.mid_mut();
+    double* orad = out.rad_mut();
+    std::atomic<std::uint32_t> merged{0};
+    auto chunk = [&](std::size_t begin, std::size_t end) noexcept {
+        const Status flags = kernel(am + begin, ar + begin, {om + begin, orad + begin}, end - begin);
+        if (flags != Status::None) merged.fetch_or(static_cast<std::uint32_t>(flags), std::memory_order_relaxed);
+    };
+    if (dispatch == Dispatch::Pool) {
+        for_each_chunk(a.size(), kParallelThreshold, kUnaryChunk, chunk);
+    } else if (a.size()) {
+        chunk(0, a.size());
     }
     return {std::move(out), static_cast<Status>(merged.load(std::memory_order_relaxed))};
 }

@@ -1,6 +1,7 @@
-// exp, the logarithms and the square root: increasing functions, so the image
-// of [lo, hi] is [f(lo), f(hi)], each end taken from the math library and
-// moved four doubles outward.
+// log2, log10 and the square root: increasing functions, so the image of
+// [lo, hi] is [f(lo), f(hi)], each end taken from the math library and moved
+// four doubles outward. (exp and ln have their own vectorised evaluation with
+// a proven error bound, kernels/exp_log_lanes.hpp.)
 //
 // Which library: the C library's libm, on Linux glibc (2.28 or later, where
 // exp, log, log2 and pow are Szabolcs Nagy's implementations and sin, cos, tan
@@ -18,7 +19,7 @@
 #include <cmath>
 
 #include "boundwise/elementwise/hull.hpp"
-#include "elementary_rules.hpp"
+#include "boundwise/elementwise/rules.hpp"
 
 namespace boundwise::elementwise {
 
@@ -43,24 +44,11 @@ Interval logarithm(double m, double r, Status& flags) {
     return hull_with_midpoint(lo, succ4(x.hi == m ? c : Log(x.hi)), c);
 }
 
-double log_e(double x) { return std::log(x); }
 double log_2(double x) { return std::log2(x); }
 double log_10(double x) { return std::log10(x); }
 
 }  // namespace
 
-// exp is positive, so the lower end is at least 0; an overflow of the library
-// value gives +inf, which stays +inf.
-Interval exp_rule(double m, double r, Status&) noexcept {
-    const Endpoints x = element_endpoints(m, r);
-    if (std::isnan(x.lo)) return {kNaN, kNaN};
-    const double c = std::exp(m);
-    const double at_lo = x.lo == m ? c : std::exp(x.lo);
-    const double at_hi = x.hi == m ? c : std::exp(x.hi);
-    return hull_with_midpoint(max_num(pred4(at_lo), 0.0), succ4(at_hi), c);
-}
-
-Interval ln_rule(double m, double r, Status& flags) noexcept { return logarithm<log_e>(m, r, flags); }
 Interval log2_rule(double m, double r, Status& flags) noexcept { return logarithm<log_2>(m, r, flags); }
 Interval log10_rule(double m, double r, Status& flags) noexcept { return logarithm<log_10>(m, r, flags); }
 

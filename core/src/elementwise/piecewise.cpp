@@ -4,6 +4,7 @@
 
 #include "boundwise/elementwise/functions.hpp"
 #include "boundwise/elementwise/hull.hpp"
+#include "boundwise/elementwise/rules.hpp"
 #include "boundwise/error.hpp"
 #include "boundwise/text/format.hpp"
 #include "element_map.hpp"
@@ -15,6 +16,7 @@ namespace {
 using elementwise::Dispatch;
 using elementwise::map_broadcast;
 using elementwise::map_elements;
+using elementwise::map_kernel;
 
 // Endpoints with NaN ends for elements without a value; minNum and maxNum
 // (min_num / max_num) then let any other operand win. An infinite radius
@@ -36,26 +38,8 @@ Array point(double x) {
 
 }  // namespace
 
-Array sign(const Array& a) {
-    const auto rule = [](double m, double r, Status&) noexcept {
-        if (std::isnan(m) || std::isnan(r) || r == kInfinity) return Interval{0.0, 0.0};
-        const Endpoints x = to_endpoints(m, r);
-        if (x.hi < 0) return Interval{-1.0, 0.0};
-        if (x.lo > 0) return Interval{1.0, 0.0};
-        return Interval{0.0, 0.0};
-    };
-    return map_elements(a, rule, Dispatch::Here).value;
-}
-
-Array nan_to_num(const Array& a) {
-    const auto rule = [](double m, double r, Status&) noexcept {
-        if (std::isnan(m) || std::isnan(r)) return Interval{0.0, 0.0};
-        if (std::isinf(m)) m = std::copysign(kDoubleMax, m);
-        if (r == kInfinity) r = kDoubleMax;
-        return Interval{m, r};
-    };
-    return map_elements(a, rule, Dispatch::Here).value;
-}
+Array sign(const Array& a) { return map_kernel(a, element_kernels().sign, Dispatch::Here).value; }
+Array nan_to_num(const Array& a) { return map_kernel(a, element_kernels().nan_to_num, Dispatch::Here).value; }
 
 Array clip(const Array& a, double a_min, double a_max) {
     if (a_min > a_max)
@@ -77,5 +61,24 @@ Array maximum(const Array& a, const Array& b) { return map_broadcast(a, b, extre
 Array minimum(const Array& a, const Array& b) { return map_broadcast(a, b, extreme<false>).value; }
 Array maximum(const Array& a, double x) { return maximum(a, point(x)); }
 Array minimum(const Array& a, double x) { return minimum(a, point(x)); }
+
+namespace elementwise {
+
+Interval sign_rule(double m, double r, Status&) noexcept {
+    if (std::isnan(m) || std::isnan(r) || r == kInfinity) return {0.0, 0.0};
+    const Endpoints x = to_endpoints(m, r);
+    if (x.hi < 0) return {-1.0, 0.0};
+    if (x.lo > 0) return {1.0, 0.0};
+    return {0.0, 0.0};
+}
+
+Interval nan_to_num_rule(double m, double r, Status&) noexcept {
+    if (std::isnan(m) || std::isnan(r)) return {0.0, 0.0};
+    if (std::isinf(m)) m = std::copysign(kDoubleMax, m);
+    if (r == kInfinity) r = kDoubleMax;
+    return {m, r};
+}
+
+}  // namespace elementwise
 
 }  // namespace boundwise

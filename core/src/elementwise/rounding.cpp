@@ -6,6 +6,7 @@
 
 #include "boundwise/elementwise/functions.hpp"
 #include "boundwise/elementwise/hull.hpp"
+#include "boundwise/elementwise/rules.hpp"
 #include "element_map.hpp"
 
 namespace boundwise {
@@ -14,6 +15,7 @@ namespace {
 
 using elementwise::Dispatch;
 using elementwise::map_elements;
+using elementwise::map_kernel;
 
 template <IntegerRounding Mode>
 double to_integer(double x) {
@@ -25,12 +27,9 @@ double to_integer(double x) {
 }
 
 template <IntegerRounding Mode>
-Array round_with(const Array& a) {
-    const auto rule = [](double m, double r, Status&) noexcept {
-        const Endpoints x = element_endpoints(m, r);
-        return hull_with_midpoint(to_integer<Mode>(x.lo), to_integer<Mode>(x.hi), to_integer<Mode>(m));
-    };
-    return map_elements(a, rule, Dispatch::Pool).value;
+Interval integer_rule(double m, double r) {
+    const Endpoints x = element_endpoints(m, r);
+    return hull_with_midpoint(to_integer<Mode>(x.lo), to_integer<Mode>(x.hi), to_integer<Mode>(m));
 }
 
 // ---------------------------------------------------------------------------
@@ -134,11 +133,12 @@ private:
 }  // namespace
 
 Array round_to_integer(const Array& a, IntegerRounding mode) {
+    const ElementKernels& kernels = element_kernels();
     switch (mode) {
-        case IntegerRounding::Floor: return round_with<IntegerRounding::Floor>(a);
-        case IntegerRounding::Ceil: return round_with<IntegerRounding::Ceil>(a);
-        case IntegerRounding::Trunc: return round_with<IntegerRounding::Trunc>(a);
-        case IntegerRounding::HalfEven: return round_with<IntegerRounding::HalfEven>(a);
+        case IntegerRounding::Floor: return map_kernel(a, kernels.floor, Dispatch::Pool).value;
+        case IntegerRounding::Ceil: return map_kernel(a, kernels.ceil, Dispatch::Pool).value;
+        case IntegerRounding::Trunc: return map_kernel(a, kernels.trunc, Dispatch::Pool).value;
+        case IntegerRounding::HalfEven: return map_kernel(a, kernels.round_half_even, Dispatch::Pool).value;
     }
     return {};
 }
@@ -153,14 +153,24 @@ Array round_decimals(const Array& a, std::int32_t ndigits) {
     return map_elements(a, rule, Dispatch::Pool).value;
 }
 
-Array absolute(const Array& a) {
-    const auto rule = [](double m, double r, Status&) noexcept {
-        const Endpoints x = element_endpoints(m, r);
-        if (x.lo >= 0) return hull_with_midpoint(x.lo, x.hi, std::fabs(m));
-        if (x.hi <= 0) return hull_with_midpoint(-x.hi, -x.lo, std::fabs(m));
-        return hull_with_midpoint(0.0, max_num(-x.lo, x.hi), std::fabs(m));
-    };
-    return map_elements(a, rule, Dispatch::Pool).value;
+Array absolute(const Array& a) { return map_kernel(a, element_kernels().absolute, Dispatch::Pool).value; }
+
+namespace elementwise {
+
+Interval absolute_rule(double m, double r, Status&) noexcept {
+    const Endpoints x = element_endpoints(m, r);
+    if (x.lo >= 0) return hull_with_midpoint(x.lo, x.hi, std::fabs(m));
+    if (x.hi <= 0) return hull_with_midpoint(-x.hi, -x.lo, std::fabs(m));
+    return hull_with_midpoint(0.0, max_num(-x.lo, x.hi), std::fabs(m));
 }
+
+Interval floor_rule(double m, double r, Status&) noexcept { return integer_rule<IntegerRounding::Floor>(m, r); }
+Interval ceil_rule(double m, double r, Status&) noexcept { return integer_rule<IntegerRounding::Ceil>(m, r); }
+Interval trunc_rule(double m, double r, Status&) noexcept { return integer_rule<IntegerRounding::Trunc>(m, r); }
+Interval round_half_even_rule(double m, double r, Status&) noexcept {
+    return integer_rule<IntegerRounding::HalfEven>(m, r);
+}
+
+}  // namespace elementwise
 
 }  // namespace boundwise

@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "boundwise/elementwise/hull.hpp"
-#include "elementary_rules.hpp"
+#include "boundwise/elementwise/rules.hpp"
 #include "trig_reduction.hpp"
 
 namespace boundwise::elementwise {

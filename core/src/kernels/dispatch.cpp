@@ -92,4 +92,13 @@ const ReduceKernels& reduce_kernels() noexcept {
     return kernels;
 }
 
+const ElementKernels& element_kernels(Target target) noexcept {
+    return for_target(target, baseline::element_functions, avx2::element_functions);
+}
+
+const ElementKernels& element_kernels() noexcept {
+    static const ElementKernels& kernels = element_kernels(selected_target());
+    return kernels;
+}
+
 }  // namespace boundwise

@@ -10,11 +10,13 @@
 
 #include "arithmetic-inl.hpp"
 #include "compare-inl.hpp"
+#include "element-inl.hpp"
 #include "reduce-inl.hpp"
 
 namespace boundwise::avx2 {
 const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::Avx2>; }
 const CompareKernels& compare() noexcept { return compare_table<lanes::Avx2>; }
+const ElementKernels& element_functions() noexcept { return element_table<lanes::Avx2>; }
 const ReduceKernels& reduce() noexcept { return reduce_table<lanes::Avx2>; }
 }  // namespace boundwise::avx2
 

@@ -4,10 +4,12 @@
 
 #include "arithmetic-inl.hpp"
 #include "compare-inl.hpp"
+#include "element-inl.hpp"
 #include "reduce-inl.hpp"
 
 namespace boundwise::baseline {
 const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::Baseline>; }
 const CompareKernels& compare() noexcept { return compare_table<lanes::Baseline>; }
+const ElementKernels& element_functions() noexcept { return element_table<lanes::Baseline>; }
 const ReduceKernels& reduce() noexcept { return reduce_table<lanes::Baseline>; }
 }  // namespace boundwise::baseline

@@ -13,10 +13,14 @@
 #include <cstring>
 
 #include "boundwise/interval/rounding.hpp"
+#include "boundwise/elementwise/functions.hpp"
+#include "boundwise/elementwise/hull.hpp"
+#include "boundwise/elementwise/rules.hpp"
 #include "boundwise/kernels/arithmetic.hpp"
 #include "boundwise/kernels/compare.hpp"
 #include "boundwise/kernels/reduce.hpp"
 #include "../reduce/accumulate.hpp"
+#include "boundwise/kernels/element_functions.hpp"
 
 namespace boundwise {
 
@@ -24,6 +28,7 @@ namespace baseline {
 const ArithmeticKernels& arithmetic() noexcept;
 const CompareKernels& compare() noexcept;
 const ReduceKernels& reduce() noexcept;
+const ElementKernels& element_functions() noexcept;
 }  // namespace baseline
 
 // Only to be called on a processor with AVX2 and FMA.
@@ -31,6 +36,7 @@ namespace avx2 {
 const ArithmeticKernels& arithmetic() noexcept;
 const CompareKernels& compare() noexcept;
 const ReduceKernels& reduce() noexcept;
+const ElementKernels& element_functions() noexcept;
 }  // namespace avx2
 
 }  // namespace boundwise

@@ -1,0 +1,39 @@
+// Element kernels of the one-operand element functions, on flat midpoint and
+// radius sequences. A kernel computes elements [0, n) and returns the status
+// flags its elements raised; any split into chunks gives the same bits.
+//
+// Every target's table computes exactly the scalar reference: the element
+// rules of elementwise/rules.hpp for abs, the integer roundings, sign,
+// nan_to_num and sqrt, and the one-lane instance of the vectorised exp and ln
+// (which have no library-based rule). The selected table is used (see dispatch.hpp).
+#pragma once
+
+#include <cstddef>
+
+#include "boundwise/kernels/arithmetic.hpp"
+#include "boundwise/kernels/dispatch.hpp"
+#include "boundwise/status.hpp"
+
+namespace boundwise {
+
+using ElementKernel = Status (*)(const double* mid, const double* rad, KernelOutput out, std::size_t n) noexcept;
+
+struct ElementKernels {
+    ElementKernel absolute;
+    ElementKernel floor;
+    ElementKernel ceil;
+    ElementKernel trunc;
+    ElementKernel round_half_even;
+    ElementKernel sign;
+    ElementKernel nan_to_num;
+    ElementKernel sqrt;
+    ElementKernel exp;
+    ElementKernel ln;
+};
+
+// The table of `target`; the baseline one when the processor lacks `target`.
+const ElementKernels& element_kernels(Target target) noexcept;
+// The table of selected_target().
+const ElementKernels& element_kernels() noexcept;
+
+}  // namespace boundwise

@@ -1,0 +1,446 @@
+// The element operations of abs, floor, ceil, trunc, round, sign, nan_to_num,
+// sqrt, exp and ln, the loop that applies them and the table of the element
+// family, written once for every lane type (lanes.hpp). Included by one
+// source file per instruction set, after its target pragma; everything here
+// has internal linkage, so each file gets its own copy for its own target.
+//
+// Each vector operation repeats, for lanes whose midpoint and radius are
+// ordinary (see kOrdinaryLimit), exactly the IEEE operations of its scalar
+// rule, with the rule's branches replaced by compare masks and blends. It
+// reports the other lanes, and the loop then computes the whole group with
+// the scalar rule, so every element gets the rule's bits.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+
+#include "boundwise/elementwise/functions.hpp"
+#include "boundwise/elementwise/rules.hpp"
+#include "boundwise/interval/rounding.hpp"
+#include "boundwise/kernels/element_functions.hpp"
+#include "exp_log_lanes.hpp"
+#include "lanes.hpp"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace boundwise {
+namespace {
+namespace element {
+
+using lanes::Bits;
+using lanes::Mask;
+using lanes::select;
+using lanes::splat;
+
+// Lanes with |m| and |r| below 2^1021 (so neither is NaN or infinite): both
+// ends m -+ r, rounded outward, are below 2^1022 in magnitude, and so is every
+// value derived from them here; no sum or difference of two of them overflows.
+inline constexpr double kOrdinaryLimit = 0x1p1021;
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> unusual(const V& m, const V& r) {
+    const V limit = splat<V>(kOrdinaryLimit);
+    return lanes::either<V>(!(lanes::abs(m) < limit), !(lanes::abs(r) < limit));
+}
+
+template <class V>
+[[gnu::always_inline]] inline V copysign(const V& magnitude, const V& sign) {
+    constexpr std::uint64_t kSign = 0x8000000000000000ULL;
+    return lanes::from_bits<V>((lanes::to_bits<V>(magnitude) & ~kSign) | (lanes::to_bits<V>(sign) & kSign));
+}
+
+// succ_if and pred_if of rounding.hpp, lane by lane: the same bit steps.
+template <class V>
+[[gnu::always_inline]] inline V succ_if(const Mask<V>& step, const V& x) {
+    const Bits<V> b = lanes::to_bits<V>(x + splat<V>(0.0));
+    const Bits<V> stepped = b + 1 - ((b >> 63) << 1);
+    Bits<V> mask;
+    if constexpr (lanes::Traits<V>::width == 1) {
+        mask = 0 - static_cast<std::uint64_t>(step);
+    } else {
+        mask = (Bits<V>)step;
+    }
+    return lanes::from_bits<V>((lanes::to_bits<V>(x) & ~mask) | (stepped & mask));
+}
+
+template <class V>
+[[gnu::always_inline]] inline V pred_if(const Mask<V>& step, const V& x) {
+    return -succ_if<V>(step, -x);
+}
+
+// add_up(x, y) for a finite sum.
+template <class V>
+[[gnu::always_inline]] inline V add_up_finite(const V& x, const V& y) {
+    const V s = x + y;
+    return succ_if<V>(lanes::sum_error<V>(x, y, s) > splat<V>(0.0), s);
+}
+
+// to_endpoints(m, r) for ordinary lanes: m - r and m + r with their TwoSum
+// errors, one step outward where the error points outward.
+template <class V>
+struct Ends {
+    V lo;
+    V hi;
+};
+
+template <class V>
+[[gnu::always_inline]] inline Ends<V> ends(const V& m, const V& r) {
+    const V lo = m - r;
+    const V hi = m + r;
+    return {pred_if<V>(lanes::sum_error<V>(m, -r, lo) < splat<V>(0.0), lo),
+            succ_if<V>(lanes::sum_error<V>(m, r, hi) > splat<V>(0.0), hi)};
+}
+
+// Narrow lanes: 0 < x < limit and 0 <= r <= x/4 (NaN not). Then the ends of
+// (x, r) lie in [x/2, 2x], so lo - x, hi - x and differences of values in
+// that range are exact (Sterbenz), and m -+ r and the distances of a hull
+// need no TwoSum: the rounding error of fl(x + r) is r - (fl(x + r) - x)
+// (Fast2Sum, x >= r). The limit also bounds the values derived from the ends.
+template <class V>
+[[gnu::always_inline]] inline Mask<V> not_narrow(const V& x, const V& r, double limit) {
+    return lanes::either<V>(!(r <= x * splat<V>(0.25)), !lanes::below_nonzero<V>(x, limit));
+}
+
+// to_endpoints(x, r) of a narrow lane: both ends positive, so a step outward
+// is one step of the bit pattern.
+template <class V>
+[[gnu::always_inline]] inline Ends<V> narrow_ends(const V& x, const V& r) {
+    const V lo = x - r;
+    const V hi = x + r;
+    return {lanes::step_down_if<V>(x - lo < r, lo), lanes::step_up_if<V>(hi - x < r, hi)};
+}
+
+// to_endpoints(m, r) for narrow lanes of a = |m|: for m < 0 the mirror image
+// of (a, r), since rounding to nearest is symmetric.
+template <class V>
+[[gnu::always_inline]] inline Ends<V> signed_narrow_ends(const V& m, const V& a, const V& r) {
+    const auto [lo, hi] = narrow_ends<V>(a, r);
+    const auto negative = m < splat<V>(0.0);
+    return {copysign<V>(select<V>(negative, hi, lo), m), copysign<V>(select<V>(negative, lo, hi), m)};
+}
+
+// hull_with_midpoint(lo, hi, c) of elementwise/hull.hpp for finite lo <= hi
+// below 2^1022 in magnitude and a finite c: c clamped into [lo, hi] with
+// maxNum and minNum, the larger upward distance as radius, and a point for
+// lo = hi.
+template <class V>
+[[gnu::always_inline]] inline void hull(const V& lo, const V& hi, const V& c, V& mid, V& rad) {
+    V t = select<V>(c > lo, c, lo);
+    t = select<V>(t < hi, t, hi);
+    const V d1 = add_up_finite<V>(t, -lo);
+    const V d2 = add_up_finite<V>(hi, -t);
+    const auto point = lo == hi;
+    mid = select<V>(point, lo, t);
+    rad = select<V>(point, splat<V>(0.0), lanes::larger<V>(d2, d1));  // maxNum(d1, d2)
+}
+
+template <class V>
+[[gnu::always_inline]] inline V square_root(const V& x) {
+    if constexpr (lanes::Traits<V>::width == 1) {
+        return std::sqrt(x);
+    } else if constexpr (lanes::Traits<V>::width == 2) {
+        return _mm_sqrt_pd(x);
+    } else {
+        return _mm256_sqrt_pd(x);
+    }
+}
+
+// floor, ceil, trunc and nearbyint, exact IEEE roundings to an integer. With
+// four lanes one ROUNDPD (nearbyint: in the current rounding mode); otherwise
+// on the magnitude a: below 2^52, (a + 2^52) - 2^52 is a rounded to the
+// nearest integer, ties to even (the spacing of doubles there is 1), and one
+// step corrects it towards zero or away; the sign of x is put back, which
+// gives the signed zeros of the IEEE operations (ceil(-0.5) = -0).
+template <IntegerRounding Mode, class V>
+[[gnu::always_inline]] inline V to_integer(const V& x) {
+    if constexpr (lanes::Traits<V>::width == 4) {
+        constexpr int kMode = Mode == IntegerRounding::Floor  ? _MM_FROUND_TO_NEG_INF
+                              : Mode == IntegerRounding::Ceil ? _MM_FROUND_TO_POS_INF
+                              : Mode == IntegerRounding::Trunc ? _MM_FROUND_TO_ZERO
+                                                               : _MM_FROUND_CUR_DIRECTION;
+        return _mm256_round_pd(x, kMode | _MM_FROUND_NO_EXC);
+    } else {
+        const V a = lanes::abs(x);
+        const V big = splat<V>(0x1p52);
+        const V nearest = select<V>(a < big, (a + big) - big, a);
+        const V toward_zero = select<V>(nearest > a, nearest - splat<V>(1.0), nearest);
+        const V away = select<V>(nearest < a, nearest + splat<V>(1.0), nearest);
+        const auto negative = x < splat<V>(0.0);
+        V magnitude = nearest;
+        if constexpr (Mode == IntegerRounding::Trunc) magnitude = toward_zero;
+        if constexpr (Mode == IntegerRounding::Floor) magnitude = select<V>(negative, away, toward_zero);
+        if constexpr (Mode == IntegerRounding::Ceil) magnitude = select<V>(negative, toward_zero, away);
+        return copysign<V>(magnitude, x);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The operations: op(m, r, mid, rad) computes the lanes and returns the mask
+// of lanes to redo with `scalar`, the rule itself.
+// ---------------------------------------------------------------------------
+
+struct AbsoluteOp {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const auto [lo, hi] = ends<V>(m, r);
+        const auto non_negative = lo >= splat<V>(0.0);
+        const auto non_positive = hi <= splat<V>(0.0);
+        const V l = select<V>(non_negative, lo, select<V>(non_positive, -hi, splat<V>(0.0)));
+        const V h = select<V>(non_negative, hi, select<V>(non_positive, -lo, lanes::larger<V>(hi, -lo)));
+        hull<V>(l, h, lanes::abs(m), mid, rad);
+        return unusual<V>(m, r);
+    }
+    // Narrow: the ends of (|m|, r) are positive and hold |m|, the preferred
+    // midpoint, so the hull keeps |m| and its distances to the ends are exact.
+    template <class V>
+    [[gnu::always_inline]] static Mask<V> wide(const V& m, const V& r) {
+        return not_narrow<V>(lanes::abs(m), r, 0x1p1020);
+    }
+    template <class V>
+    [[gnu::always_inline]] static void narrow(const V& m, const V& r, V& mid, V& rad) {
+        const V a = lanes::abs(m);
+        const auto [lo, hi] = narrow_ends<V>(a, r);
+        mid = a;
+        rad = lanes::larger<V>(hi - a, a - lo);
+    }
+    static Interval scalar(double m, double r, Status& flags) noexcept { return elementwise::absolute_rule(m, r, flags); }
+};
+
+template <IntegerRounding Mode>
+struct IntegerOp {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const auto [lo, hi] = ends<V>(m, r);
+        hull<V>(to_integer<Mode, V>(lo), to_integer<Mode, V>(hi), to_integer<Mode, V>(m), mid, rad);
+        return unusual<V>(m, r);
+    }
+    // Narrow with |m| < 2^51: the three integers lie in [-2^52, 2^52] and
+    // have one sign, so the distances of the hull are exact differences.
+    template <class V>
+    [[gnu::always_inline]] static Mask<V> wide(const V& m, const V& r) {
+        return not_narrow<V>(lanes::abs(m), r, 0x1p51);
+    }
+    template <class V>
+    [[gnu::always_inline]] static void narrow(const V& m, const V& r, V& mid, V& rad) {
+        const auto [lo, hi] = signed_narrow_ends<V>(m, lanes::abs(m), r);
+        const V l = to_integer<Mode, V>(lo);
+        const V h = to_integer<Mode, V>(hi);
+        const V c = to_integer<Mode, V>(m);
+        V t = select<V>(c > l, c, l);
+        t = select<V>(t < h, t, h);
+        const auto point = l == h;
+        mid = select<V>(point, l, t);
+        rad = select<V>(point, splat<V>(0.0), lanes::larger<V>(h - t, t - l));
+    }
+    static Interval scalar(double m, double r, Status& flags) noexcept {
+        if constexpr (Mode == IntegerRounding::Floor) return elementwise::floor_rule(m, r, flags);
+        if constexpr (Mode == IntegerRounding::Ceil) return elementwise::ceil_rule(m, r, flags);
+        if constexpr (Mode == IntegerRounding::Trunc) return elementwise::trunc_rule(m, r, flags);
+        return elementwise::round_half_even_rule(m, r, flags);
+    }
+};
+
+struct SignOp {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const auto [lo, hi] = ends<V>(m, r);
+        const V zero = splat<V>(0.0);
+        mid = select<V>(hi < zero, splat<V>(-1.0), select<V>(lo > zero, splat<V>(1.0), zero));
+        rad = zero;
+        return unusual<V>(m, r);
+    }
+    static Interval scalar(double m, double r, Status& flags) noexcept { return elementwise::sign_rule(m, r, flags); }
+};
+
+// No lane is ever redone: the rule is a choice between the values and fixed ones.
+struct NanToNumOp {
+    static constexpr bool defers = false;
+    template <class V>
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const auto none = lanes::either<V>(m != m, r != r);
+        const V finite_mid = select<V>(lanes::infinite<V>(m), copysign<V>(splat<V>(kDoubleMax), m), m);
+        const V finite_rad = select<V>(r == splat<V>(kInfinity), splat<V>(kDoubleMax), r);
+        mid = select<V>(none, splat<V>(0.0), finite_mid);
+        rad = select<V>(none, splat<V>(0.0), finite_rad);
+        return Mask<V>{};
+    }
+    static Interval scalar(double m, double r, Status& flags) noexcept { return elementwise::nan_to_num_rule(m, r, flags); }
+};
+
+// sqrt where lo > 0: sqrt(lo) >= 2^-537 and sqrt(hi) < 2^511, so pred4 and
+// succ4 are four steps of the bit pattern and maxNum with 0 keeps pred4.
+struct SqrtOp {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const auto [lo, hi] = ends<V>(m, r);
+        const V l = lanes::from_bits<V>(lanes::to_bits<V>(square_root<V>(lo)) - 4);
+        const V h = lanes::from_bits<V>(lanes::to_bits<V>(square_root<V>(hi)) + 4);
+        hull<V>(l, h, square_root<V>(m), mid, rad);
+        return lanes::either<V>(unusual<V>(m, r), !(lo > splat<V>(0.0)));
+    }
+    // Narrow with m > 0: sqrt(lo) > c/2 and sqrt(hi) < 2c for c = sqrt(m), so
+    // c lies strictly between the widened ends and its distances are exact.
+    template <class V>
+    [[gnu::always_inline]] static Mask<V> wide(const V& m, const V& r) {
+        return not_narrow<V>(m, r, 0x1p1020);
+    }
+    template <class V>
+    [[gnu::always_inline]] static void narrow(const V& m, const V& r, V& mid, V& rad) {
+        const auto [lo, hi] = narrow_ends<V>(m, r);
+        const V l = lanes::from_bits<V>(lanes::to_bits<V>(square_root<V>(lo)) - 4);
+        const V h = lanes::from_bits<V>(lanes::to_bits<V>(square_root<V>(hi)) + 4);
+        mid = square_root<V>(m);
+        rad = lanes::larger<V>(h - mid, mid - l);
+    }
+    static Interval scalar(double m, double r, Status& flags) noexcept { return elementwise::sqrt_rule(m, r, flags); }
+};
+
+// Operations with a narrow form (wide() and narrow()), taken when no lane of
+// a vector is wide.
+template <class Op, class V>
+concept HasNarrowForm = requires(const V& v, V& out) {
+    Op::template wide<V>(v, v);
+    Op::template narrow<V>(v, v, out, out);
+};
+
+// exp where m lies in [-706.5, 708.5] and 0 <= r <= 1/4: both ends are
+// directly computed (exp_log_lanes.hpp), and the widened values at the ends
+// lie within a factor e^(1/2) (1 + 2^-50) < 2 of each other, so the hull's
+// distances from the clamped midpoint are exact differences (Sterbenz).
+struct ExpOp {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const V c = exp_direct<V>(m);
+        V l;
+        V h;
+        if (!lanes::any<V>(r != splat<V>(0.0))) {  // points: both ends are m
+            l = lanes::from_bits<V>(lanes::to_bits<V>(c) - 2);
+            h = lanes::from_bits<V>(lanes::to_bits<V>(c) + 2);
+        } else {
+            const auto [lo, hi] = ends<V>(m, r);
+            l = lanes::from_bits<V>(lanes::to_bits<V>(exp_direct<V>(lo)) - 2);
+            h = lanes::from_bits<V>(lanes::to_bits<V>(exp_direct<V>(hi)) + 2);
+        }
+        V t = select<V>(c > l, c, l);
+        t = select<V>(t < h, t, h);
+        mid = t;
+        rad = lanes::larger<V>(h - t, t - l);
+        const auto inside = (m >= splat<V>(-706.5)) & (m <= splat<V>(708.5)) & (r <= splat<V>(0.25));
+        return ~inside;
+    }
+    static Interval scalar(double m, double r, Status& flags) noexcept { return exp_rule(m, r, flags); }
+};
+
+// ln where both ends are normal and finite: the general hull, since the
+// values at the ends and the midpoint may have any signs.
+struct LnOp {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const auto [lo, hi] = ends<V>(m, r);
+        const V zero = splat<V>(0.0);
+        hull<V>(two_down<V>(log_normal<V>(lo, zero)), two_up<V>(log_normal<V>(hi, zero)), log_normal<V>(m, zero), mid,
+                rad);
+        return lanes::either<V>(unusual<V>(m, r), !(lo >= splat<V>(kMinNormal)));
+    }
+    // Narrow with m >= 2^-1019: the ends are normal and need no TwoSum. Where
+    // the widened logarithms at the ends share a sign and lie within a factor
+    // two of each other (in every lane: all but intervals near 1), the hull's
+    // distances from the clamped midpoint are exact differences (Sterbenz).
+    template <class V>
+    [[gnu::always_inline]] static Mask<V> wide(const V& m, const V& r) {
+        return lanes::either<V>(not_narrow<V>(m, r, 0x1p1020), !(m >= splat<V>(0x1p-1019)));
+    }
+    template <class V>
+    [[gnu::always_inline]] static void narrow(const V& m, const V& r, V& mid, V& rad) {
+        const auto [lo, hi] = narrow_ends<V>(m, r);
+        const V zero = splat<V>(0.0);
+        const V c = log_normal<V>(m, zero);
+        const V l = two_down<V>(log_normal<V>(lo, zero));
+        const V h = two_up<V>(log_normal<V>(hi, zero));
+        const auto within_two = ((l > zero) & (h <= l + l)) | ((h < zero) & (l >= h + h));
+        if (lanes::any<V>(~within_two)) [[unlikely]] {
+            hull<V>(l, h, c, mid, rad);
+            return;
+        }
+        V t = select<V>(c > l, c, l);
+        t = select<V>(t < h, t, h);
+        mid = t;
+        rad = lanes::larger<V>(h - t, t - l);
+    }
+    static Interval scalar(double m, double r, Status& flags) noexcept { return ln_rule(m, r, flags); }
+};
+
+// The loop over [0, n): full vectors of V, then single elements with the
+// scalar form; a vector with a lane to redo is redone element by element.
+template <class V, class Op>
+Status element_kernel(const double* mid, const double* rad, KernelOutput out, std::size_t n) noexcept {
+    const double* __restrict am = mid;
+    const double* __restrict ar = rad;
+    double* __restrict om = out.mid;
+    double* __restrict orad = out.rad;
+    Status flags = Status::None;
+    const auto scalar = [&](std::size_t j) {
+        const Interval v = Op::scalar(am[j], ar[j], flags);
+        om[j] = v.mid;
+        orad[j] = v.rad;
+    };
+    constexpr std::size_t width = lanes::Traits<V>::width;
+    std::size_t i = 0;
+    if constexpr (width > 1) {
+        for (; i + width <= n; i += width) {
+            const V x = lanes::load<V>(am + i);
+            const V xr = lanes::load<V>(ar + i);
+            V m;
+            V r;
+            if constexpr (HasNarrowForm<Op, V>) {
+                if (!lanes::any<V>(Op::template wide<V>(x, xr))) [[likely]] {
+                    Op::template narrow<V>(x, xr, m, r);
+                    lanes::store(om + i, m);
+                    lanes::store(orad + i, r);
+                    continue;
+                }
+            }
+            const Mask<V> redo = Op{}(x, xr, m, r);
+            if constexpr (Op::defers) {
+                if (lanes::any<V>(redo)) [[unlikely]] {
+                    for (std::size_t j = i; j < i + width; ++j) scalar(j);
+                    continue;
+                }
+            }
+            lanes::store(om + i, m);
+            lanes::store(orad + i, r);
+        }
+    }
+    for (; i < n; ++i) scalar(i);
+    return flags;
+}
+
+}  // namespace element
+
+// The table of a target with the lane set L (lanes::Baseline, lanes::Avx2, or
+// lanes::Scalar for the reference).
+template <class L>
+inline constexpr ElementKernels element_table{
+    .absolute = element::element_kernel<typename L::Wide, element::AbsoluteOp>,
+    .floor = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::Floor>>,
+    .ceil = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::Ceil>>,
+    .trunc = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::Trunc>>,
+    .round_half_even = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::HalfEven>>,
+    .sign = element::element_kernel<typename L::Wide, element::SignOp>,
+    .nan_to_num = element::element_kernel<typename L::Wide, element::NanToNumOp>,
+    .sqrt = element::element_kernel<typename L::Wide, element::SqrtOp>,
+    .exp = element::element_kernel<typename L::Wide, element::ExpOp>,
+    .ln = element::element_kernel<typename L::Wide, element::LnOp>,
+};
+
+}  // namespace
+}  // namespace boundwise
+
+#pragma GCC diagnostic pop
