@@ -20,8 +20,13 @@ PACKAGE = Path(bw.__file__).resolve().parent
 
 def run_mypy_tool(args: list[str], cache: Path) -> subprocess.CompletedProcess:
     env = {**os.environ, "MYPY_CACHE_DIR": str(cache)}
+    # From a source tree (an editable install) mypy reads the package beside the
+    # working directory; an installed package it finds in site-packages, and
+    # site-packages itself must not be the working directory (its top-level
+    # modules would shadow mypy's own).
+    installed = PACKAGE.parent.name.endswith("-packages")
     return subprocess.run([sys.executable, "-m", *args], capture_output=True, text=True, env=env, timeout=240,
-                          cwd=PACKAGE.parent)
+                          cwd=cache if installed else PACKAGE.parent)
 
 
 @pytest.fixture(scope="module")
