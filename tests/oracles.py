@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import json
 import math
+import os
 import operator
 import re
 import struct
@@ -28,6 +29,11 @@ NAN_PAYLOAD = struct.unpack("<d", bytes.fromhex("0100000000f8ffff"))[0]  # negat
 DIVIDE_WARNING = "divide by zero encountered in interval division; returning the entire real line"
 AMBIGUOUS = "The truth value of an array with more than one element is ambiguous. Use a.any() or a.all()"
 DIM_CAP = r"^maximum supported dimension for an array is 64, found \d+$"
+
+# True under tools/sanitize.sh: AddressSanitizer reserves terabytes of address
+# space and keeps freed memory in quarantine, so address-space limits and
+# resident-memory figures mean nothing there.
+SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
 
 OPS = {"+": operator.add, "-": operator.sub, "*": operator.mul, "/": operator.truediv}
 IN_PLACE = {"+": operator.iadd, "-": operator.isub, "*": operator.imul, "/": operator.itruediv}

@@ -7,7 +7,6 @@ from __future__ import annotations
 import array as pyarray
 import inspect
 import math
-import os
 import pickle
 import resource
 import threading
@@ -21,7 +20,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import boundwise._boundwise as bw
-from oracles import intervals
+from oracles import SANITIZED, intervals
 
 
 class Lie(Exception):
@@ -276,9 +275,9 @@ class MutatedArrays:
 @pytest.fixture(scope="module", autouse=True)
 def bounded_address_space():
     """Sizes that pass every check but not the machine end in MemoryError, not
-    in an allocation the kernel grants and then cannot back. AddressSanitizer
-    reserves terabytes of address space and bounds allocations itself."""
-    if "asan" in os.environ.get("LD_PRELOAD", ""):
+    in an allocation the kernel grants and then cannot back (the sanitizer run
+    bounds allocations itself)."""
+    if SANITIZED:
         yield
         return
     with open("/proc/self/statm") as f:

@@ -15,7 +15,7 @@ import warnings
 import pytest
 
 import boundwise._boundwise as bw
-from oracles import raises, snapshot
+from oracles import SANITIZED, raises, snapshot
 from test_fuzz import ALLOWED, ENTRIES, Liar
 
 LIMIT = 576460752303423484
@@ -170,7 +170,7 @@ def test_repeated_calls_keep_memory_and_reference_counts_flat(kind, cls, name, l
         assert _counts(calls) == counts
         blocks, heap, resident = (min(w[i] for w in windows) for i in range(3))
         assert blocks < leak_calls // 4 and heap < leak_calls * 8  # a kept array storage is 128 bytes or more
-        assert resident <= (1 << 20) + (leak_calls * 8 if leak_calls < 10**5 else 0)
+        assert SANITIZED or resident <= (1 << 20) + (leak_calls * 8 if leak_calls < 10**5 else 0)
 
 
 # Threads: increments (in-place, under the lock) commute, item assignments go

@@ -64,21 +64,29 @@ using NewBody = PyObject* (*)(PyTypeObject* type, const Arguments& arguments);
 using FastCall = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 static_assert(std::is_same_v<FastCall, _PyCFunctionFastWithKeywords>);
 
+// Which of the callables a row holds. Entries dispatch on it rather than on a
+// pointer being null: with the sanitizers on, GCC no longer folds the address
+// of a function compared with null into a constant.
+enum class RowKind { Body, NoArguments, ElementWise, ElementWiseWithStatus };
+
 struct Declaration {
     const char* name;
     const char* parameters = "";
     const char* doc;
+    RowKind kind;
     Body body = nullptr;
     NoArgumentsBody no_arguments = nullptr;
     ArrayFunction element_wise = nullptr;
     ArrayFunctionWithStatus element_wise_with_status = nullptr;
 
     constexpr Declaration(const char* n, const char* p, Body b, const char* d)
-        : name(n), parameters(p), doc(d), body(b) {}
-    constexpr Declaration(const char* n, NoArgumentsBody b, const char* d) : name(n), doc(d), no_arguments(b) {}
-    constexpr Declaration(const char* n, ArrayFunction f, const char* d) : name(n), doc(d), element_wise(f) {}
+        : name(n), parameters(p), doc(d), kind(RowKind::Body), body(b) {}
+    constexpr Declaration(const char* n, NoArgumentsBody b, const char* d)
+        : name(n), doc(d), kind(RowKind::NoArguments), no_arguments(b) {}
+    constexpr Declaration(const char* n, ArrayFunction f, const char* d)
+        : name(n), doc(d), kind(RowKind::ElementWise), element_wise(f) {}
     constexpr Declaration(const char* n, ArrayFunctionWithStatus f, const char* d)
-        : name(n), doc(d), element_wise_with_status(f) {}
+        : name(n), doc(d), kind(RowKind::ElementWiseWithStatus), element_wise_with_status(f) {}
 };
 
 // `owner` is empty for module functions and the class name for methods.
@@ -177,15 +185,16 @@ struct Entry {
     static constexpr CallSite site{T.owner, row.name, read_parameters(row.parameters)};
     static constexpr auto pieces = doc_pieces(row.name, !T.owner.empty(), row.parameters, row.doc);
     static constexpr const auto& doc = kJoined<pieces>;
-    static_assert(!T.owner.empty() || row.body || row.no_arguments, "element-wise rows belong to method tables");
+    static_assert(!T.owner.empty() || row.kind == RowKind::Body || row.kind == RowKind::NoArguments,
+                  "element-wise rows belong to method tables");
 
     static PyObject* call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
         return guarded([&]() -> PyObject* {
-            if constexpr (row.body != nullptr) {
+            if constexpr (row.kind == RowKind::Body) {
                 return row.body(self, parse_arguments(site, args, nargs, kwnames));
             } else {
                 if (nargs != 0 || kwnames) parse_arguments(site, args, nargs, kwnames);
-                if constexpr (row.element_wise != nullptr) return apply_to_self(self, row.element_wise);
+                if constexpr (row.kind == RowKind::ElementWise) return apply_to_self(self, row.element_wise);
                 else return apply_to_self(self, row.element_wise_with_status);
             }
         });
@@ -196,7 +205,7 @@ struct Entry {
     }
 
     static PyMethodDef definition() {
-        if constexpr (row.no_arguments != nullptr)
+        if constexpr (row.kind == RowKind::NoArguments)
             return {row.name, call_without_arguments, METH_NOARGS, doc.c_str()};
         else
             return {row.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&call)),
