@@ -22,16 +22,7 @@ import json
 import logging
 import time
 
-
-def best_time(fn, repeats: int) -> float:
-    """Smallest wall time of `repeats` calls (after one warm-up call)."""
-    fn()
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
+from bench import best_time
 
 
 def rows(client, n: int, side: int, chunk: int):
