@@ -20,7 +20,6 @@ from __future__ import annotations
 import argparse
 import json
 import logging
-import time
 
 from bench import best_time
 
