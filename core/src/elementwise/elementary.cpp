@@ -1,5 +1,5 @@
 // The elementary functions as array operations: an element kernel (exp, ln,
-// sqrt) or an element rule each, run through the unary dispatch (calling
+// sqrt, sin, cos, tan) or an element rule each, run through the unary dispatch (calling
 // thread or pool chunks).
 #include "boundwise/elementwise/functions.hpp"
 #include "element_map.hpp"
@@ -15,9 +15,9 @@ Result<Array> elementary(const Array& a, Elementary f) {
         case Elementary::Log2: return map_elements(a, log2_rule, Dispatch::Pool);
         case Elementary::Log10: return map_elements(a, log10_rule, Dispatch::Pool);
         case Elementary::Sqrt: return map_kernel(a, element_kernels().sqrt, Dispatch::Pool);
-        case Elementary::Sin: return map_elements(a, sin_rule, Dispatch::Pool);
-        case Elementary::Cos: return map_elements(a, cos_rule, Dispatch::Pool);
-        case Elementary::Tan: return map_elements(a, tan_rule, Dispatch::Pool);
+        case Elementary::Sin: return map_kernel(a, element_kernels().sin, Dispatch::Pool);
+        case Elementary::Cos: return map_kernel(a, element_kernels().cos, Dispatch::Pool);
+        case Elementary::Tan: return map_kernel(a, element_kernels().tan, Dispatch::Pool);
     }
     return {};
 }

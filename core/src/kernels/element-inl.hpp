@@ -19,6 +19,7 @@
 #include "boundwise/interval/rounding.hpp"
 #include "boundwise/kernels/element_functions.hpp"
 #include "exp_log_lanes.hpp"
+#include "trig_lanes.hpp"
 #include "lanes.hpp"
 
 #pragma GCC diagnostic push
@@ -377,6 +378,75 @@ struct LnOp {
     static Interval scalar(double m, double r, Status& flags) noexcept { return ln_rule(m, r, flags); }
 };
 
+// sin (Shift 0) and cos (Shift 1) where both ends lie in the range of the
+// direct evaluation (trig_lanes.hpp) less than 2 pi apart: the values at the
+// ends, and 1 or -1 where a multiple of pi/2 of the right residue lies in
+// [lo, hi] (sin: 1 at residue 1, -1 at 3; cos: 1 at 0, -1 at 2).
+template <int Shift>
+struct SineOp {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const auto [lo, hi] = ends<V>(m, r);
+        const QuarterTurns<V> at_m = reduce_quarter_turns<V>(m);
+        const V c = sine_value<V>(at_m, Shift);
+        const bool points = !lanes::any<V>(r != splat<V>(0.0));  // then lo = hi = m, up to the sign of 0
+        const QuarterTurns<V> at_lo = points ? at_m : reduce_quarter_turns<V>(lo);
+        const QuarterTurns<V> at_hi = points ? at_m : reduce_quarter_turns<V>(hi);
+        const V v_lo = points ? c : sine_value<V>(at_lo, Shift);
+        const V v_hi = points ? c : sine_value<V>(at_hi, Shift);
+        const Multiples<V> inside = multiples_between<V>(at_lo, at_hi);
+        V low = lanes::smaller<V>(steps_away_down<V>(v_lo, kSinCosSteps), steps_away_down<V>(v_hi, kSinCosSteps));
+        V high = lanes::larger<V>(steps_away_up<V>(v_lo, kSinCosSteps), steps_away_up<V>(v_hi, kSinCosSteps));
+        low = select<V>(has_residue<V>(inside, 3 - Shift), splat<V>(-1.0), lanes::larger<V>(low, splat<V>(-1.0)));
+        high = select<V>(has_residue<V>(inside, 1 - Shift), splat<V>(1.0), lanes::smaller<V>(high, splat<V>(1.0)));
+        hull<V>(low, high, c, mid, rad);
+        const auto wide = !(hi - lo < splat<V>(0x1.921fb54442d18p+2));  // 2 pi: the scalar rule gives [-1, 1]
+        return lanes::either<V>(lanes::either<V>(unusual<V>(m, r), wide),
+                                lanes::either<V>(outside_fast_range<V>(lo, at_lo), outside_fast_range<V>(hi, at_hi)));
+    }
+    static Interval scalar(double m, double r, Status& flags) noexcept {
+        double mid;
+        double rad;
+        if (!SineOp{}(m, r, mid, rad)) return {mid, rad};
+        return Shift == 0 ? elementwise::sin_rule(m, r, flags) : elementwise::cos_rule(m, r, flags);
+    }
+};
+
+// tan where both ends lie in the range of the direct evaluation less than pi
+// apart: increasing between its poles at the odd multiples of pi/2, so the
+// values at the ends unless such a multiple lies in [lo, hi], which gives the
+// whole line (midpoint 0, radius +inf).
+struct TangentOp {
+    static constexpr bool defers = true;
+    template <class V>
+    [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
+        const auto [lo, hi] = ends<V>(m, r);
+        const QuarterTurns<V> at_m = reduce_quarter_turns<V>(m);
+        const V c = tangent_value<V>(at_m);
+        const bool points = !lanes::any<V>(r != splat<V>(0.0));
+        const QuarterTurns<V> at_lo = points ? at_m : reduce_quarter_turns<V>(lo);
+        const QuarterTurns<V> at_hi = points ? at_m : reduce_quarter_turns<V>(hi);
+        const V v_lo = points ? c : tangent_value<V>(at_lo);
+        const V v_hi = points ? c : tangent_value<V>(at_hi);
+        const Multiples<V> inside = multiples_between<V>(at_lo, at_hi);
+        const auto pole = lanes::either<V>(has_residue<V>(inside, 1), has_residue<V>(inside, 3));
+        // Where a pole lies inside, the values may be infinite or NaN: the hull is replaced.
+        hull<V>(steps_away_down<V>(v_lo, kTanSteps), steps_away_up<V>(v_hi, kTanSteps), c, mid, rad);
+        mid = select<V>(pole, splat<V>(0.0), mid);
+        rad = select<V>(pole, splat<V>(kInfinity), rad);
+        const auto wide = !(hi - lo < splat<V>(0x1.921fb54442d18p+1));  // pi: the scalar rule gives the whole line
+        return lanes::either<V>(lanes::either<V>(unusual<V>(m, r), wide),
+                                lanes::either<V>(outside_fast_range<V>(lo, at_lo), outside_fast_range<V>(hi, at_hi)));
+    }
+    static Interval scalar(double m, double r, Status& flags) noexcept {
+        double mid;
+        double rad;
+        if (!TangentOp{}(m, r, mid, rad)) return {mid, rad};
+        return elementwise::tan_rule(m, r, flags);
+    }
+};
+
 // The loop over [0, n): full vectors of V, then single elements with the
 // scalar form; a vector with a lane to redo is redone element by element.
 template <class V, class Op>
@@ -438,6 +508,9 @@ inline constexpr ElementKernels element_table{
     .sqrt = element::element_kernel<typename L::Wide, element::SqrtOp>,
     .exp = element::element_kernel<typename L::Wide, element::ExpOp>,
     .ln = element::element_kernel<typename L::Wide, element::LnOp>,
+    .sin = element::element_kernel<typename L::Wide, element::SineOp<0>>,
+    .cos = element::element_kernel<typename L::Wide, element::SineOp<1>>,
+    .tan = element::element_kernel<typename L::Wide, element::TangentOp>,
 };
 
 }  // namespace

@@ -4,8 +4,9 @@
 //
 // Every target's table computes exactly the scalar reference: the element
 // rules of elementwise/rules.hpp for abs, the integer roundings, sign,
-// nan_to_num and sqrt, and the one-lane instance of the vectorised exp and ln
-// (which have no library-based rule). The selected table is used (see dispatch.hpp).
+// nan_to_num and sqrt, and the one-lane instance of the vectorised exp, ln, sin,
+// cos and tan (sin, cos and tan fall back on their rules outside the range
+// their lanes cover). The selected table is used (see dispatch.hpp).
 #pragma once
 
 #include <cstddef>
@@ -29,6 +30,9 @@ struct ElementKernels {
     ElementKernel sqrt;
     ElementKernel exp;
     ElementKernel ln;
+    ElementKernel sin;
+    ElementKernel cos;
+    ElementKernel tan;
 };
 
 // The table of `target`; the baseline one when the processor lacks `target`.
