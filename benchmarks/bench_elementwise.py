@@ -20,7 +20,7 @@ import sys
 
 from bench import best_time
 
-ROWS = ["sin", "exp", "ln", "sqrt", "abs", "floor", "power(2)", "power(0.5)"]
+ROWS = ["sin", "cos", "tan", "exp", "ln", "sqrt", "abs", "floor", "power(2)", "power(0.5)"]
 
 
 def worker(n: int, repeats: int) -> list[dict]:
@@ -32,11 +32,13 @@ def worker(n: int, repeats: int) -> list[dict]:
     mids = rng.uniform(0.5, 20.0, n)  # positive, so that every function is defined
     a = bw.from_raw_parts(mids.tolist(), [1e-12] * n, [n])
     ours = {
-        "sin": a.sin, "exp": a.exp, "ln": a.ln, "sqrt": a.sqrt, "abs": a.abs, "floor": a.floor,
+        "sin": a.sin, "cos": a.cos, "tan": a.tan, "exp": a.exp, "ln": a.ln, "sqrt": a.sqrt, "abs": a.abs,
+        "floor": a.floor,
         "power(2)": lambda: a.power(2.0), "power(0.5)": lambda: a.power(0.5),
     }
     theirs = {
-        "sin": lambda: np.sin(mids), "exp": lambda: np.exp(mids), "ln": lambda: np.log(mids),
+        "sin": lambda: np.sin(mids), "cos": lambda: np.cos(mids), "tan": lambda: np.tan(mids),
+        "exp": lambda: np.exp(mids), "ln": lambda: np.log(mids),
         "sqrt": lambda: np.sqrt(mids), "abs": lambda: np.abs(mids), "floor": lambda: np.floor(mids),
         "power(2)": lambda: np.power(mids, 2.0), "power(0.5)": lambda: np.power(mids, 0.5),
     }

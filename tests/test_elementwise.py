@@ -181,9 +181,9 @@ def test_math_library_is_within_four_doubles(name):
     # random arguments of every scale and on hard ones (near powers of two, ties
     # of reduction, overflow and underflow thresholds) through point inputs.
     rng = random.Random(name)
-    scale = {"sin": 1e6, "cos": 1e6, "tan": 1e6}.get(name, 0.0)
-    points = [rng.uniform(-scale, scale) if scale else math.ldexp(rng.random(), rng.randint(-1074, 1023))
-              for _ in range(400)]
+    # sin, cos and tan reach the library only beyond the direct lanes (|x| > 2^23) and near multiples of pi/2.
+    low = 24 if name in ("sin", "cos", "tan") else -1074
+    points = [math.ldexp(rng.random(), rng.randint(low, 1023)) for _ in range(400)]
     points += [math.ldexp(rng.random(), rng.randint(-60, 80)) * rng.choice([-1, 1]) for _ in range(200)]
     points += HARD_POINTS[name]
     if name in ("log2", "log10", "sqrt"):
@@ -251,17 +251,77 @@ def test_exp_and_ln_of_intervals_enclose_and_flag_like_the_rules(name):
     assert flagged is None or math.isnan(only(flagged)[0])
 
 
-def test_exp_log_error_bounds_hold_for_the_constants_in_use():
-    # Reruns the proof of the error bounds (coarser pieces than the tool's
-    # default, so the bounds are looser) on the constants the kernels use.
+@pytest.mark.parametrize("tool, options", [
+    ("exp_log_bounds", dict(pieces=16, octave_parts=2, exponents=(0, 1, -1, 1024, -1075))),
+    ("trig_bounds", dict(uniform=8, pieces=8)),
+])
+def test_error_bounds_hold_for_the_constants_in_use(tool, options):
+    # Reruns the proof of the error bounds of the vectorised exp, ln, sin, cos
+    # and tan (coarser pieces than the tools' default, so the bounds are looser)
+    # on the constants the kernels use; check() asserts that the widening in
+    # doubles covers them.
     import importlib.util
     from conftest import REPO
-    spec = importlib.util.spec_from_file_location("exp_log_bounds", REPO / "tools" / "exp_log_bounds.py")
+    spec = importlib.util.spec_from_file_location(tool, REPO / "tools" / f"{tool}.py")
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
-    bounds = module.check(pieces=16, octave_parts=2, exponents=(0, 1, -1, 1024, -1075))
-    assert bounds["exp"]["total"] < 2.0**-52
-    assert bounds["ln"]["error / reach of two steps"] < 1
+    module.check(**options)
+
+
+FAST_TRIG_LIMIT = 2.0**23  # the direct sin, cos and tan lanes take |x| <= 2^23 less than 2^-26 from k pi/2
+
+
+def trig_points() -> list[float]:
+    """Hard arguments of the direct lanes: doubles nearest k pi/2 and (2k+1) pi/4 (where the reduction
+    picks k) and their neighbours, points 2^-26 from k pi/2 (where lanes are deferred), the end of the
+    direct range and beyond, near 1e15 and 1e300, tiny and subnormal arguments, zeros."""
+    rng = random.Random(17)
+    ks = [1, 2, 3, 4, 5, 7, 100, 12345, 2**20, 5340353, 5340354] + [rng.randrange(1, 5340354) for _ in range(12)]
+    points = []
+    with mp.workprec(200):
+        for k in ks:
+            for centre in (k * mp.pi / 2, (2 * k + 1) * mp.pi / 4):
+                x = float(centre)
+                points += [x, math.nextafter(x, INF), math.nextafter(x, -INF)]
+            points += [float(k * mp.pi / 2 + d) for d in (2.0**-26, -(2.0**-26), 2.0**-25, 1e-9)]
+    points += [FAST_TRIG_LIMIT, math.nextafter(FAST_TRIG_LIMIT, INF), FAST_TRIG_LIMIT - 0.5, 1e15, 1e15 + 3,
+               1e300, 2.0**-500, math.nextafter(2.0**-500, 0), 2.0**-499, 2.0**-1022, ETA, 1e-300, 0.0, -0.0]
+    points += [rng.uniform(-40, 40) for _ in range(40)]
+    return points + [-x for x in points]
+
+
+def within_fast_lanes(x: float) -> bool:
+    """Whether a point is computed by the direct lanes (so within their proven step counts)."""
+    if not (x == 0 or 2.0**-500 <= abs(x) <= FAST_TRIG_LIMIT):
+        return False
+    with mp.workprec(200):
+        k = int(mp.nint(x / (mp.pi / 2)))
+        return k == 0 or abs(mp.mpf(x) - k * mp.pi / 2) >= 2.0**-25
+
+
+@pytest.mark.parametrize("name", ["sin", "cos", "tan"])
+def test_trig_encloses_hard_arguments_and_is_tight_in_the_direct_lanes(name):
+    # Points (tight: two doubles each side for sin and cos, four for tan, from
+    # the proven bound of tools/trig_bounds.py) and intervals of every width
+    # class around them, in vectors and one element at a time.
+    points = trig_points()
+    results = getattr(bw.array(points), name)()
+    bad = []
+    for x, m, r in zip(points, results.values(), results.radii()):
+        if not holds((m, r), elementary_image(name, x, 0.0)):
+            bad.append(("not enclosed", x, m, r))
+        if within_fast_lanes(x) and not r <= (4 if name == "tan" else 2) * math.ulp(abs(m) + r):  # steps may cross 2^e
+            bad.append(("not tight", x, m, r))
+    rng = random.Random(name)
+    radii = [math.ulp(1.0), 1e-12, 0.5, HALF_PI, 3.0, 6.28, 1e300, INF, NAN]
+    elements = [(x, rng.choice(radii)) for x in points] + [(NAN, 0.0), (INF, 0.0), (-INF, 1.0)]
+    whole = getattr(bw.from_raw_parts([m for m, _ in elements], [r for _, r in elements], [len(elements)]), name)()
+    for (m, r), got in zip(elements, zip(whole.values(), whole.radii())):
+        if not holds(got, elementary_image(name, m, r)):
+            bad.append(("interval not enclosed", m, r, got))
+        if bits(got) != bits(only(getattr(element(m, r), name)())):
+            bad.append(("vector lanes differ from the scalar rule", m, r, got))
+    assert not bad, bad[:5]
 
 
 def test_math_library_pow_is_within_four_doubles():
@@ -527,7 +587,8 @@ def test_chunked_runs_equal_small_runs_bit_for_bit(n):
     assert snapshot(whole.round(3)) == snapshot(bw.from_raw_parts(mids, rads, [n]).round(3))
 
 
-KERNEL_FUNCTIONS = ["abs", "floor", "ceil", "trunc", "round", "sign", "nan_to_num", "sqrt", "exp", "ln"]
+KERNEL_FUNCTIONS = ["abs", "floor", "ceil", "trunc", "round", "sign", "nan_to_num", "sqrt", "exp", "ln", "sin", "cos",
+                    "tan"]
 CHUNK = PARALLEL["unary_chunk"]
 
 

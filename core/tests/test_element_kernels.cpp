@@ -2,7 +2,9 @@
 // bit for bit: sizes around the widest vector and the chunk size, start
 // offsets, groups that take each vector form (narrow, general, redone), and
 // guard values around the written range. The reference of the rule-based
-// entries is the element rule itself.
+// entries is the element rule itself; the direct sin, cos and tan lanes are
+// also checked against their library-based rules.
+#include <cmath>
 #include <vector>
 
 #include "kernels/targets.hpp"
@@ -41,6 +43,9 @@ constexpr Entry kEntries[] = {
     {"sqrt", &ElementKernels::sqrt, elementwise::sqrt_rule},
     {"exp", &ElementKernels::exp, nullptr},
     {"ln", &ElementKernels::ln, nullptr},
+    {"sin", &ElementKernels::sin, nullptr},
+    {"cos", &ElementKernels::cos, nullptr},
+    {"tan", &ElementKernels::tan, nullptr},
 };
 
 // Groups of four of one kind: narrow (0 <= r <= |m|/4), wide, points, and
@@ -102,6 +107,52 @@ BW_TEST(kernels, element_functions_match_the_reference) {
                 }
             }
         }
+}
+
+// Arguments near k pi/2 and (2k+1) pi/4 at every scale of the direct range
+// and beyond it (2^23), with radii from 0 to past the 2 pi and pi cut-offs.
+// Every target gives the reference's bits; each point enclosure of the direct
+// lanes overlaps that of the library-based rule (both hold f(x)).
+BW_TEST(kernels, trig_lanes_match_across_targets_and_agree_with_the_rules) {
+    struct Trig {
+        const char* what;
+        ElementKernel ElementKernels::*kernel;
+        Rule rule;
+    };
+    const Trig functions[] = {{"sin", &ElementKernels::sin, elementwise::sin_rule},
+                              {"cos", &ElementKernels::cos, elementwise::cos_rule},
+                              {"tan", &ElementKernels::tan, elementwise::tan_rule}};
+    bwtest::Values v(2024);
+    std::vector<double> mid, rad;
+    const double radii[] = {0.0, 0x1p-52, 1e-9, 0.5, 1.5707963267948966, 3.2, 6.3, bwtest::kInf};
+    for (int i = 0; i < 4096; ++i) {
+        const double k = std::floor(std::ldexp(v.unit(), static_cast<int>(v.below(26))));
+        const double near = v.below(2) ? k * 1.5707963267948966 : (k + 0.5) * 1.5707963267948966;
+        const double x = v.sign() * (v.below(4) ? near + (v.unit() - 0.5) * std::ldexp(1.0, -static_cast<int>(v.below(60)))
+                                                : near);
+        mid.push_back(x);
+        rad.push_back(v.below(2) ? 0.0 : radii[v.below(8)]);
+    }
+    const std::size_t n = mid.size();
+    for (const Trig& f : functions) {
+        std::vector<double> want_mid(n), want_rad(n);
+        (element_table<lanes::Scalar>.*f.kernel)(mid.data(), rad.data(), {want_mid.data(), want_rad.data()}, n);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (rad[i] != 0.0) continue;
+            Status flags = Status::None;
+            const Interval old = f.rule(mid[i], 0.0, flags);
+            const bool whole = old.rad == bwtest::kInf || want_rad[i] == bwtest::kInf;
+            CHECK(whole || std::fabs(old.mid - want_mid[i]) <= old.rad + want_rad[i], f.what, mid[i], want_mid[i]);
+        }
+        for (const Target t : kAllTargets) {
+            if (!target_supported(t)) continue;
+            std::vector<double> got_mid(n), got_rad(n);
+            (element_kernels(t).*f.kernel)(mid.data(), rad.data(), {got_mid.data(), got_rad.data()}, n);
+            for (std::size_t i = 0; i < n; ++i)
+                CHECK(bits(got_mid[i]) == bits(want_mid[i]) && bits(got_rad[i]) == bits(want_rad[i]), f.what,
+                      target_name(t), mid[i], rad[i]);
+        }
+    }
 }
 
 }  // namespace

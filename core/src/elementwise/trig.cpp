@@ -9,6 +9,10 @@
 // sin and cos are 1-Lipschitz and tan' <= 2 + 2^-50 on that range. The same
 // reductions decide which multiples of pi/2 lie inside an interval; forming
 // them as doubles fl(k pi) + pi/2 instead would be wrong by up to k 2^-52.
+//
+// The element kernels compute most elements directly (kernels/trig_lanes.hpp:
+// ends up to 2^23 in magnitude, not within 2^-26 of a non-zero multiple of
+// pi/2); these rules take the others, and enclose the same sets.
 #include <cmath>
 #include <cstdint>
 

@@ -22,7 +22,7 @@
 //       C of degree 5 ((1 - w) - z/2 is the exact error of w);
 //   tan = sin / cos for even k and -cos / sin for odd k (one quotient).
 // With approximation, rounding and reduction errors, the relative error is
-// below 2^-52.4 for sin and cos and 2^-51.2 for tan (tools/trig_bounds.py:
+// below 2^-52.44 for sin and cos and 2^-51.09 for tan (tools/trig_bounds.py:
 // Taylor models of the approximation errors, a running error analysis of the
 // evaluation in interval arithmetic; the test suite reruns it). As for exp
 // (exp_log_lanes.hpp), n steps from the computed value towards the exact one
