@@ -12,8 +12,9 @@
 // there being the smallest subnormal), and overflow to +inf happens only above
 // DBL_MAX. The table does not cover the argument reduction of sin, cos and tan
 // for huge arguments (glibc's cos of 6381956970095103 * 2^797 is about 150 ulps
-// off), so those are trusted only on [-pi/4, pi/4] (trig_reduction.cpp). The
-// test suite checks all of this against high-precision values on random and
+// off), so those are trusted only on [-pi/4, pi/4] (trig_reduction.cpp), and
+// only for the arguments that the direct lanes of kernels/trig_lanes.hpp leave
+// to the rules (beyond 2^23, or near a multiple of pi/2). The test suite checks all of this against high-precision values on random and
 // hard arguments; another libm must pass it before it is used. The square root
 // is the correctly rounded IEEE operation.
 #include <cmath>

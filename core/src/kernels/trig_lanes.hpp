@@ -11,10 +11,10 @@
 //   below 1 in magnitude for k != 0);
 //   t2 = fl(x - k P1) - k P2 with its exact TwoSum error e2;
 //   y + y_l = t2 + fl(e2 - fl(k P3)) exactly (TwoSum).
-// So |x - k pi/2 - (y + y_l)| <= 2^-84 with |y| <= 0.7854 (bounds below). No
-// double of this range lies within 2^-26 of a non-zero multiple of pi/2 except
-// a few hard cases (the nearest is about 2^-61 away: Muller, ch. 11), and those
-// lanes are deferred, so the reduction error is below 2^-57 of every value.
+// So |x - k pi/2 - (y + y_l)| <= 2^-90 with |y| <= 0.7854.
+// Lanes within 2^-26 of a non-zero multiple of pi/2 (about one double in 2^25
+// of the range) are deferred to the rules, which reduce precisely, so the
+// reduction error is below 2^-64 of every value computed here.
 //
 // Evaluation on [-0.7854, 0.7854] with z = y^2 (Estrin's scheme):
 //   sin(y + y_l) ~ y + ((y z) S(z) + (y_l - (z/2) y_l)),  S of degree 6;
@@ -28,7 +28,8 @@
 // (exp_log_lanes.hpp), n steps from the computed value towards the exact one
 // cover a relative error below n 2^-53 / (1 + n 2^-53): two steps for sin and
 // cos, four for tan. Arguments below 2^-500 in magnitude (other than 0) are
-// deferred too, so that no underflow matters.
+// deferred too, so that underflow in the products (bounded in the analysis)
+// stays far below the rounding errors.
 #pragma once
 
 #include <cstdint>
