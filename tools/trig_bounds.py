@@ -108,6 +108,13 @@ def reduction_error(c: dict) -> tuple[mp.mpf, mp.mpf]:
     return upper(iv.mpf(error)), mp.mpf(k_max)
 
 
+def reduced_bound(c: dict, error: mp.mpf) -> mp.mpf:
+    """Upper bound of |y| for |x| <= 2^23: k is fl(x L) rounded to the nearest integer, L = fl(2/pi), so
+    |x 2/pi - k| <= 1/2 + |x| |L - 2/pi| + ulp(2^23) / 2, and |y| <= |x - k pi/2| + E + ulp(1) / 2."""
+    slack = iv.mpf(FAST_LIMIT) * abs(iv.mpf(c["kTwoOverPi"][0]) - 2 / iv.pi) + mp.mpf(2) ** -30
+    return upper(iv.pi / 2 * (iv.mpf(0.5) + slack) + error + U)
+
+
 def y_pieces(uniform: int) -> list[tuple[mp.mpf, mp.mpf]]:
     """Octaves of |y| from 2^-500 to 1/2, then uniform pieces. Each octave is moved down by 2^-45 of
     itself, so that its values with y_l added stay below the next power of two, whose ulp is twice as
@@ -162,6 +169,7 @@ def check(uniform: int = 64, pieces: int = 32) -> dict:
              for name in ("kSinCosSteps", "kTanSteps")}
     approx = approximation_errors(c, pieces)
     red, _ = reduction_error(c)
+    assert reduced_bound(c, red) <= Y_MAX, "the reduced argument may leave the range of the polynomials"
     t_min = NEAR_MULTIPLE * (1 - mp.mpf(2) ** -40) - red
     reduction = upper(iv.mpf(red) / (mp.mpf("0.63") * t_min))
     worst_sin = worst_cos = mp.mpf(0)
