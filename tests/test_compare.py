@@ -7,7 +7,6 @@ import hashlib
 import math
 import operator
 import os
-import pickle
 import random
 import subprocess
 import sys
@@ -20,7 +19,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import boundwise as bw
-from conftest import AMBIGUOUS, DBL_MAX, INF, NAN, Number, Raising, finite_doubles, intervals, raises, snapshot
+from conftest import DBL_MAX, INF, NAN, Number, Raising, finite_doubles, intervals, raises, snapshot
 
 TESTS = str(Path(__file__).resolve().parent)
 OPS = {"<": operator.lt, "<=": operator.le, "==": operator.eq, "!=": operator.ne, ">": operator.gt, ">=": operator.ge}
@@ -328,16 +327,6 @@ class TestBoolArray:
                 OPS[op](a, b)
         with pytest.raises(TypeError):
             hash(a)
-
-    @pytest.mark.parametrize("values", [[], [True], [False, True, True] * 20])
-    def test_pickle_round_trip_is_equal(self, values):
-        m = bw.BoolArray(values)
-        restored = pickle.loads(pickle.dumps(m))
-        assert restored == m and restored is not m and restored.tolist() == values
-
-    def test_truth_value(self):
-        assert bool(bw.BoolArray([True])) is True
-        raises(ValueError, AMBIGUOUS, lambda: bool(bw.BoolArray([])))
 
     def test_comparison_masks_feed_the_mask_class(self):
         a = array_of([(0.0, 1.0), (5.0, 0.0), (NAN, 0.0), (-3.0, 0.5)])
