@@ -9,6 +9,10 @@ import os
 import operator
 import re
 import struct
+import subprocess
+import sys
+import textwrap
+import threading
 import warnings
 from fractions import Fraction
 from pathlib import Path
@@ -123,6 +127,40 @@ class Number:
         if self.on_convert:
             self.on_convert()
         return self.value
+
+
+def run_python(code: str, env_updates: dict[str, str] | None = None, **kwargs) -> subprocess.CompletedProcess:
+    """Runs code in a fresh interpreter with the pool variables cleared, then updated."""
+    env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
+    env.update(env_updates or {})
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True, text=True,
+                          timeout=120, **kwargs)
+
+
+def lock_progress(work) -> int:
+    """Iterations this thread makes while another thread runs work(phase) between
+    its two markers phase[0] = 1 and phase[0] = 2. With only an operator's
+    bytecode between them the interpreter cannot switch threads there, so the
+    count stays 0 unless the operation releases the interpreter lock."""
+    phase, count = [0], 0
+    thread = threading.Thread(target=work, args=(phase,))
+    thread.start()
+    while phase[0] != 2:
+        if phase[0] == 1:
+            count += 1
+    thread.join()
+    return count
+
+
+def releases_lock(fn, *args) -> bool:
+    """Whether fn(*args) lets this thread run; a busy machine may leave it
+    unscheduled through one call, not through five."""
+    def work(phase):
+        phase[0] = 1
+        fn(*args)
+        phase[0] = 2
+
+    return any(lock_progress(work) > 0 for _ in range(5))
 
 
 # Exact oracles for interval results

@@ -6,11 +6,7 @@ from __future__ import annotations
 import hashlib
 import math
 import operator
-import os
 import random
-import subprocess
-import sys
-import textwrap
 from fractions import Fraction
 from pathlib import Path
 
@@ -19,7 +15,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import boundwise as bw
-from conftest import DBL_MAX, INF, NAN, Number, Raising, finite_doubles, intervals, raises, snapshot
+from oracles import DBL_MAX, INF, NAN, Number, Raising, finite_doubles, intervals, raises, run_python, snapshot
 
 TESTS = str(Path(__file__).resolve().parent)
 OPS = {"<": operator.lt, "<=": operator.le, "==": operator.eq, "!=": operator.ne, ">": operator.gt, ">=": operator.ge}
@@ -219,13 +215,8 @@ class TestLargeComparisons:
             assert OPS[op](a, x).tolist() == [TABLE[op](*p, x, x) for p in a_ends], op
 
     def test_baseline_target_gives_the_same_masks(self):
-        code = textwrap.dedent(f"""
-            import sys; sys.path.insert(0, {TESTS!r})
-            from test_compare import mask_digest
-            print(mask_digest({THRESHOLD + 9}))
-        """)
-        env = {**os.environ, "BOUNDWISE_DISABLE_CPU_FEATURES": "AVX2"}
-        done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=120)
+        code = f"import sys; sys.path.insert(0, {TESTS!r})\nfrom test_compare import mask_digest\n"
+        done = run_python(code + f"print(mask_digest({THRESHOLD + 9}))", {"BOUNDWISE_DISABLE_CPU_FEATURES": "AVX2"})
         assert done.returncode == 0, done.stderr
         assert done.stdout.split() == [mask_digest(THRESHOLD + 9)]
 
