@@ -139,16 +139,22 @@ def run_python(code: str, env_updates: dict[str, str] | None = None, **kwargs) -
 
 def lock_progress(work) -> int:
     """Iterations this thread makes while another thread runs work(phase) between
-    its two markers phase[0] = 1 and phase[0] = 2. With only an operator's
-    bytecode between them the interpreter cannot switch threads there, so the
-    count stays 0 unless the operation releases the interpreter lock."""
+    its two markers phase[0] = 1 and phase[0] = 2: 0 unless the work releases the
+    interpreter lock. A long switch interval keeps the interpreter from handing
+    the lock over at the check that follows a call (a 0.2 s call holding the lock
+    read as released under the default 5 ms)."""
     phase, count = [0], 0
-    thread = threading.Thread(target=work, args=(phase,))
-    thread.start()
-    while phase[0] != 2:
-        if phase[0] == 1:
-            count += 1
-    thread.join()
+    saved = sys.getswitchinterval()
+    sys.setswitchinterval(0.5)
+    try:
+        thread = threading.Thread(target=work, args=(phase,))
+        thread.start()
+        while phase[0] != 2:
+            if phase[0] == 1:
+                count += 1
+        thread.join()
+    finally:
+        sys.setswitchinterval(saved)
     return count
 
 
