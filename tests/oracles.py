@@ -227,6 +227,35 @@ def mp_bounds(f, *args: float, prec: int = 256) -> tuple[Fraction, Fraction] | N
     return ends[0], ends[1]
 
 
+# Exact rational linear algebra (lists of rows of Fractions)
+
+
+def exact_inverse_times(a, b):
+    """a^-1 b for square Fraction a and Fraction b (n x c), by Gauss-Jordan; None when a is singular."""
+    n = len(a)
+    m = [list(a[i]) + list(b[i]) for i in range(n)]
+    for k in range(n):
+        p = next((i for i in range(k, n) if m[i][k] != 0), None)
+        if p is None:
+            return None
+        m[k], m[p] = m[p], m[k]
+        pivot = m[k][k]
+        m[k] = [x / pivot for x in m[k]]
+        for i in range(n):
+            if i != k and m[i][k] != 0:
+                f = m[i][k]
+                m[i] = [x - f * y for x, y in zip(m[i], m[k])]
+    return [row[n:] for row in m]
+
+
+def exact_matmul(a, b):
+    return [[sum(x * y for x, y in zip(row, col)) for col in zip(*b)] for row in a]
+
+
+def exact_identity(n):
+    return [[Fraction(int(i == j)) for j in range(n)] for i in range(n)]
+
+
 def tightest_element(lo: float, hi: float) -> tuple[float, float]:
     """The midpoint-radius element of least radius enclosing [lo, hi]; the entire
     line is (NaN, +inf); a half-bounded interval raises ValueError."""
