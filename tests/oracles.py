@@ -9,6 +9,10 @@ import os
 import operator
 import re
 import struct
+import subprocess
+import sys
+import textwrap
+import threading
 import warnings
 from fractions import Fraction
 from pathlib import Path
@@ -125,6 +129,46 @@ class Number:
         return self.value
 
 
+def run_python(code: str, env_updates: dict[str, str] | None = None, **kwargs) -> subprocess.CompletedProcess:
+    """Runs code in a fresh interpreter with the pool variables cleared, then updated."""
+    env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
+    env.update(env_updates or {})
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True, text=True,
+                          timeout=120, **kwargs)
+
+
+def lock_progress(work) -> int:
+    """Iterations this thread makes while another thread runs work(phase) between
+    its two markers phase[0] = 1 and phase[0] = 2: 0 unless the work releases the
+    interpreter lock. A long switch interval keeps the interpreter from handing
+    the lock over at the check that follows a call (a 0.2 s call holding the lock
+    read as released under the default 5 ms)."""
+    phase, count = [0], 0
+    saved = sys.getswitchinterval()
+    sys.setswitchinterval(0.5)
+    try:
+        thread = threading.Thread(target=work, args=(phase,))
+        thread.start()
+        while phase[0] != 2:
+            if phase[0] == 1:
+                count += 1
+        thread.join()
+    finally:
+        sys.setswitchinterval(saved)
+    return count
+
+
+def releases_lock(fn, *args) -> bool:
+    """Whether fn(*args) lets this thread run; a busy machine may leave it
+    unscheduled through one call, not through five."""
+    def work(phase):
+        phase[0] = 1
+        fn(*args)
+        phase[0] = 2
+
+    return any(lock_progress(work) > 0 for _ in range(5))
+
+
 # Exact oracles for interval results
 
 
@@ -181,6 +225,35 @@ def mp_bounds(f, *args: float, prec: int = 256) -> tuple[Fraction, Fraction] | N
             return None
         ends.append(Fraction(*libmp.to_rational(end)))
     return ends[0], ends[1]
+
+
+# Exact rational linear algebra (lists of rows of Fractions)
+
+
+def exact_inverse_times(a, b):
+    """a^-1 b for square Fraction a and Fraction b (n x c), by Gauss-Jordan; None when a is singular."""
+    n = len(a)
+    m = [list(a[i]) + list(b[i]) for i in range(n)]
+    for k in range(n):
+        p = next((i for i in range(k, n) if m[i][k] != 0), None)
+        if p is None:
+            return None
+        m[k], m[p] = m[p], m[k]
+        pivot = m[k][k]
+        m[k] = [x / pivot for x in m[k]]
+        for i in range(n):
+            if i != k and m[i][k] != 0:
+                f = m[i][k]
+                m[i] = [x - f * y for x, y in zip(m[i], m[k])]
+    return [row[n:] for row in m]
+
+
+def exact_matmul(a, b):
+    return [[sum(x * y for x, y in zip(row, col)) for col in zip(*b)] for row in a]
+
+
+def exact_identity(n):
+    return [[Fraction(int(i == j)) for j in range(n)] for i in range(n)]
 
 
 def tightest_element(lo: float, hi: float) -> tuple[float, float]:

@@ -12,7 +12,7 @@ from hypothesis import strategies as st
 
 import boundwise._boundwise as bw
 from oracles import (DBL_MAX, INF, NAN, Number, Raising, assert_cause, bits, encloses, exact_ends, finite_doubles,
-                     raises, ulp)
+                     is_wide, raises, ulp)
 
 MIX = "cannot mix (midpoint, radius) tuples with plain numbers"
 TUPLE = "tuple elements must be numbers"
@@ -39,8 +39,8 @@ class TestArray:
         assert (a.shape, a.size) == (shape, math.prod(shape))
 
     def test_contents(self):
-        a = bw.array([1, 0.1, 2**53 + 1, -0.0, True], error=0.5)  # numbers exactly, the error as radius
-        assert bits(a.values()) == bits([1.0, 0.1, float(2**53 + 1), -0.0, 1.0])
+        a = bw.array([1, 0.1, 2**53, -0.0, True], error=0.5)  # numbers exactly, the error as radius
+        assert bits(a.values()) == bits([1.0, 0.1, float(2**53), -0.0, 1.0])
         assert a.radii() == [0.5] * 5
         a = bw.array([(1.0, 0.1)], error=0.5)  # pairs keep their radius
         assert (a.values(), a.radii()) == ([1.0], [0.1])
@@ -73,6 +73,48 @@ class TestArray:
     )
     def test_type_errors(self, make, values, message):
         raises(TypeError, message, lambda: make(values))
+
+
+# Ints that no double equals, each entry point with the exact value it must enclose.
+WIDE_INTS = [2**53 + 1, -(2**53 + 1), 2**64 + 1, 10**20 + 1, 2**1023 + 1, 3**500, 2**1024 - 2**970 - 1]
+INT_DOORS = {
+    "scalar": (lambda x: bw.array(x), lambda x: (x, x)),
+    "list": (lambda x: bw.array([1.0, x]), lambda x: (x, x)),
+    "class": (lambda x: bw.IntervalArray([x], 0.5), lambda x: (x - Fraction(1, 2), x + Fraction(1, 2))),
+    "numpy": (lambda x: bw.array([np.int64(x % 2**62)]), lambda x: (x % 2**62, x % 2**62)),
+    "pair-midpoint": (lambda x: bw.array([(x, 0.25)]), lambda x: (x - Fraction(1, 4), x + Fraction(1, 4))),
+    "pair-radius": (lambda x: bw.array([(1.0, abs(x))]), lambda x: (1 - abs(x), 1 + abs(x))),
+    "full": (lambda x: bw.full(1, x), lambda x: (x, x)),
+    "full-pair": (lambda x: bw.full(1, (x, 0.0)), lambda x: (x, x)),
+    "diag": (lambda x: bw.diag([x, 1.0]).reshape(4)[:1], lambda x: (x, x)),
+    "scale": (lambda x: bw.full(1, 0.5).scale(x), lambda x: (Fraction(x, 2), Fraction(x, 2))),
+    "setitem": (lambda x: assigned(bw.zeros(1), x), lambda x: (x, x)),
+    "add": (lambda x: bw.ones(1) + x, lambda x: (x + 1, x + 1)),
+    "radd": (lambda x: x + bw.ones(1), lambda x: (x + 1, x + 1)),
+    "rsub": (lambda x: x - bw.ones(1), lambda x: (x - 1, x - 1)),
+    "mul": (lambda x: bw.full(1, 3.0) * x, lambda x: (3 * x, 3 * x)),
+    "div": (lambda x: bw.ones(1) / x, lambda x: (Fraction(1, x), Fraction(1, x))),
+    "iadd": (lambda x: bw.zeros(1).__iadd__(x), lambda x: (x, x)),
+    "maximum": (lambda x: bw.full(1, -DBL_MAX).maximum(x), lambda x: (x, x)),
+    "where": (lambda x: bw.where_impl([False], bw.zeros(1), x), lambda x: (x, x)),
+}
+
+
+def assigned(a, x):
+    a[0] = x
+    return a
+
+
+@pytest.mark.parametrize("door", INT_DOORS)
+@pytest.mark.parametrize("x", WIDE_INTS, ids=range(len(WIDE_INTS)))
+def test_ints_no_double_equals_are_enclosed(door, x):
+    # An int used to become its nearest double with radius 0: 2**53 + 1 gave [2**53, 2**53].
+    make, exact = INT_DOORS[door]
+    m, r = make(x).tolist()[-1]
+    lo, hi = map(Fraction, exact(x))
+    assert encloses(m, r, lo, hi), (m, r)
+    if not is_wide(m, r):  # and tight
+        assert Fraction(r) - (hi - lo) / 2 <= 2 * Fraction(ulp(max(abs(m), r)))
 
 
 DIAG = "diag requires a 1D or 2D array"

@@ -13,29 +13,19 @@ import pytest
 import boundwise._boundwise as bw
 from oracles import AMBIGUOUS, assert_cause, raises, snapshot
 
-# Every module function in registration order; a later capability registers
-# its functions in these places when it lands.
-FUNCTION_ORDER = [
-    "array", "zeros", "ones", "empty", "full", "eye", "identity", "diag", "linspace", "arange",
-    "concatenate", "stack", "vstack", "hstack", "split", "where_impl", "from_raw_parts",
-    "num_threads", "seed", "rand", "random_sample", "randn", "randint", "uniform", "normal",
-    "det", "inv", "solve", "lstsq", "eig", "svd", "pinv", "cholesky", "matrix_power",
-    "matrix_rank", "cond",
-]
-
-# Functions that exist already, with their text signatures.
-BUILT_SIGNATURES = {
+# Every module function with its text signature, in registration order.
+SIGNATURES = {
     "array": "(values, error=0.0)", "zeros": "(shape, *extra)", "ones": "(shape, *extra)",
     "empty": "(shape, *extra)", "full": "(shape, value, error=0.0)", "eye": "(n, m=None, k=0)",
     "identity": "(n)", "diag": "(v)", "linspace": "(start, stop, num=50, endpoint=True)",
-    "arange": "(start, stop, step=1.0)", "from_raw_parts": "(midpoints, radii, shape)", "num_threads": "()",
-    "concatenate": "(arrays, axis=0)", "stack": "(arrays, axis=0)", "vstack": "(arrays)", "hstack": "(arrays)",
-    "split": "(a, indices_or_sections, axis=0)", "where_impl": "(condition, x, y)", "seed": "(seed_value)",
-    "rand": "(size=None, *extra)", "random_sample": "(size=None, *extra)", "randn": "(size=None, *extra)",
-    "randint": "(low, high, size=None, *extra)", "uniform": "(low, high, size=None, *extra)",
-    "normal": "(loc=0.0, scale=1.0, size=None, *extra)",
+    "arange": "(start, stop, step=1.0)", "concatenate": "(arrays, axis=0)", "stack": "(arrays, axis=0)",
+    "vstack": "(arrays)", "hstack": "(arrays)", "split": "(a, indices_or_sections, axis=0)",
+    "where_impl": "(condition, x, y)", "from_raw_parts": "(midpoints, radii, shape)", "num_threads": "()",
+    "seed": "(seed_value)", "rand": "(size=None, *extra)", "random_sample": "(size=None, *extra)",
+    "randn": "(size=None, *extra)", "randint": "(low, high, size=None, *extra)",
+    "uniform": "(low, high, size=None, *extra)", "normal": "(loc=0.0, scale=1.0, size=None, *extra)",
     "det": "(a)", "inv": "(a, *, method='gauss')", "solve": "(a, b, *, method='gauss')", "lstsq": "(a, b)",
-    "cholesky": "(a)", "matrix_power": "(a, n)", "eig": "(a)", "svd": "(a)", "pinv": "(a)",
+    "eig": "(a)", "svd": "(a)", "pinv": "(a)", "cholesky": "(a)", "matrix_power": "(a, n)",
     "matrix_rank": "(a)", "cond": "(a)",
 }
 
@@ -51,8 +41,7 @@ class TestModuleEntry:
         public = [n for n in names if not n.startswith("_")]
         assert public[:2] == ["IntervalArray", "BoolArray"]
         functions = public[2:]
-        assert functions == [f for f in FUNCTION_ORDER if f in functions]  # only known ones, in table order
-        assert set(BUILT_SIGNATURES) <= set(functions)
+        assert functions == list(SIGNATURES)
         assert names.index("__version__") > max(names.index(f) for f in functions)
 
     def test_importing_raises_no_warning(self):
@@ -77,7 +66,7 @@ class TestModuleEntry:
 class TestSignaturesAndNames:
     @pytest.mark.parametrize(
         "obj, signature, doc",
-        [(getattr(bw, name), signature, None) for name, signature in sorted(BUILT_SIGNATURES.items())]
+        [(getattr(bw, name), signature, None) for name, signature in sorted(SIGNATURES.items())]
         + [(bw.IntervalArray, "(values, error=0.0)",
             "A NumPy-compatible interval array with guaranteed numerical error bounds."),
            (bw.BoolArray, "(values)", "A NumPy-style boolean array (mask)."),
@@ -85,7 +74,8 @@ class TestSignaturesAndNames:
            (bw.IntervalArray.scale, "($self, scalar)", "Scale the array by an exact scalar (fast path).")]
         + [(getattr(bw.IntervalArray, m), s, None) for m, s in [
             ("reshape", "($self, shape, *extra)"), ("get", "($self, idx)"), ("tolist", "($self)"),
-            ("__setstate__", "($self, state)"), ("transpose", "($self)")]],
+            ("__setstate__", "($self, state)"), ("transpose", "($self)"), ("dot", "($self, other)"),
+            ("matmul", "($self, other)")]],
     )
     def test_text_signatures_and_docs(self, obj, signature, doc):
         assert obj.__text_signature__ == signature
@@ -115,47 +105,21 @@ class TestSignaturesAndNames:
 class TestArgumentParsing:
     @pytest.mark.parametrize(
         "call, message",
+        # The generic check in test_calling_convention covers every entry with all
+        # arguments missing, one unknown keyword and surplus positionals; these
+        # are the partial fillings and singular forms it does not reach.
         [
-            # missing arguments
-            (lambda: bw.zeros(), "zeros() missing 1 required positional argument: 'shape'"),
-            (lambda: bw.identity(), "identity() missing 1 required positional argument: 'n'"),
             (lambda: bw.full(3), "full() missing 1 required positional argument: 'value'"),
-            (lambda: bw.full(), "full() missing 2 required positional arguments: 'shape' and 'value'"),
-            (lambda: bw.linspace(), "linspace() missing 2 required positional arguments: 'start' and 'stop'"),
-            (lambda: bw.from_raw_parts(),
-             "from_raw_parts() missing 3 required positional arguments: 'midpoints', 'radii', and 'shape'"),
             (lambda: bw.from_raw_parts([1.0]),
              "from_raw_parts() missing 2 required positional arguments: 'radii' and 'shape'"),
             (lambda: bw.from_raw_parts(shape=[1]),
              "from_raw_parts() missing 2 required positional arguments: 'midpoints' and 'radii'"),
             (lambda: bw.from_raw_parts(radii=[1.0]),
              "from_raw_parts() missing 2 required positional arguments: 'midpoints' and 'shape'"),
-            (lambda: bw.zeros(3).reshape(), "IntervalArray.reshape() missing 1 required positional argument: 'shape'"),
-            (lambda: bw.zeros(3).get(), "IntervalArray.get() missing 1 required positional argument: 'idx'"),
-            (lambda: bw.zeros(3).scale(), "IntervalArray.scale() missing 1 required positional argument: 'scalar'"),
-            (lambda: bw.zeros(3).__setstate__(),
-             "IntervalArray.__setstate__() missing 1 required positional argument: 'state'"),
-            (lambda: bw.IntervalArray(), "IntervalArray.__new__() missing 1 required positional argument: 'values'"),
-            # keywords
-            (lambda: bw.array([1.0], error=0.0, foo=1), "array() got an unexpected keyword argument 'foo'"),
             (lambda: bw.zeros(3, extra=2), "zeros() got an unexpected keyword argument 'extra'"),
-            (lambda: bw.zeros(3).copy(deep=True), "IntervalArray.copy() got an unexpected keyword argument 'deep'"),
-            (lambda: bw.array([1.0], values=[2.0]), "array() got multiple values for argument 'values'"),
             (lambda: bw.eye(2, 3, m=3), "eye() got multiple values for argument 'm'"),
-            (lambda: bw.zeros(3).get(0, idx=1), "IntervalArray.get() got multiple values for argument 'idx'"),
-            # too many positionals
-            (lambda: bw.identity(3, 4), "identity() takes 1 positional arguments but 2 were given"),
-            (lambda: bw.diag([1.0], 2, 3), "diag() takes 1 positional arguments but 3 were given"),
-            (lambda: bw.from_raw_parts([], [], [0], 4),
-             "from_raw_parts() takes 3 positional arguments but 4 were given"),
             (lambda: bw.zeros(3).copy(1), "IntervalArray.copy() takes 0 positional arguments but 1 was given"),
-            (lambda: bw.zeros(3).tolist(1, 2), "IntervalArray.tolist() takes 0 positional arguments but 2 were given"),
             (lambda: bw.eye(1, 2, 3, 4), "eye() takes from 1 to 3 positional arguments but 4 were given"),
-            (lambda: bw.array(1, 2, 3), "array() takes from 1 to 2 positional arguments but 3 were given"),
-            (lambda: bw.linspace(0, 1, 5, True, 1),
-             "linspace() takes from 2 to 4 positional arguments but 5 were given"),
-            (lambda: bw.IntervalArray([1.0], 0.0, 1),
-             "IntervalArray.__new__() takes from 1 to 2 positional arguments but 3 were given"),
         ],
     )
     def test_messages(self, call, message):
@@ -214,10 +178,12 @@ class TestBoolArray:
             raises(ValueError, AMBIGUOUS, lambda: bool(bw.BoolArray(values)))
 
     @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
-    @pytest.mark.parametrize("values", [[], [True], [True, False, False, True]])
+    @pytest.mark.parametrize("values", [[], [True], [True, False, False, True] * 15])
     def test_pickle_round_trip(self, values, protocol):
-        restored = pickle.loads(pickle.dumps(bw.BoolArray(values), protocol=protocol))
+        mask = bw.BoolArray(values)
+        restored = pickle.loads(pickle.dumps(mask, protocol=protocol))
         assert type(restored) is bw.BoolArray and restored.tolist() == values
+        assert restored == mask and restored is not mask
 
     def test_reduce_and_state(self):
         assert bw.BoolArray([True, False]).__reduce__() == (bw.BoolArray, ([True, False],))
@@ -266,17 +232,6 @@ class TestInternalFailure:
         assert f"{cls.__module__}.{cls.__qualname__}" == "boundwise_runtime.InternalFailure"
         assert "BaseException" in cls.__doc__ and failure.args == ("invalid layout",)
         assert type(_internal_failure()) is cls
-
-    @pytest.mark.parametrize(
-        "call, count",
-        # the product of dimensions overflows 64 bits, or the element count is above the largest
-        [(lambda: bw.zeros((2**40, 2**40)), 2**80), (lambda: bw.zeros(2**60), 2**60),
-         (lambda: bw.ones(2**32, 2**32), 2**64), (lambda: bw.full((2**62, 4), 1.0), 2**64),
-         (lambda: bw.eye(2**32, 2**32), 2**64), (lambda: bw.zeros([2**64 - 1] * 3), (2**64 - 1) ** 3)],
-    )
-    def test_sizes_above_the_layout_limit_are_the_users_value_error(self, call, count):
-        # User input is not an internal assertion: ordinary handlers must see it.
-        raises(ValueError, f"array is too big: {count} elements, more than the limit of 576460752303423484", call)
 
     @pytest.mark.parametrize(
         "call",  # 2**59 bytes: below the layout limit, beyond any address space

@@ -10,10 +10,7 @@ import multiprocessing
 import os
 import random
 import select
-import subprocess
-import sys
 import struct
-import textwrap
 import threading
 import warnings
 from pathlib import Path
@@ -21,7 +18,8 @@ from pathlib import Path
 import pytest
 
 import boundwise as bw
-from oracles import OPS, bits, encloses, exact_ends, exact_range, is_wide, snapshot
+from oracles import (OPS, bits, encloses, exact_ends, exact_range, is_wide, lock_progress, releases_lock,
+                     run_python, snapshot)
 
 _CONSTANTS = bw._boundwise._parallel_constants()
 THRESHOLD = _CONSTANTS["threshold"]
@@ -30,14 +28,6 @@ SIZES = [THRESHOLD - 1, THRESHOLD, 40000, 12 * CHUNK + 1, 250001]
 TIMEOUT = 120
 CPUS = len(os.sched_getaffinity(0))
 TESTS = str(Path(__file__).resolve().parent)
-
-
-def run_python(code: str, env_updates: dict[str, str] | None = None, **kwargs) -> subprocess.CompletedProcess:
-    """Runs code in a fresh interpreter with the pool variables cleared, then updated."""
-    env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
-    env.update(env_updates or {})
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True, text=True,
-                          timeout=TIMEOUT, **kwargs)
 
 
 MIDPOINTS = (lambda rng: rng.uniform(-10.0, 10.0), lambda rng: rng.randint(-1000, 1000) / 10,
@@ -207,21 +197,6 @@ class TestThreads:
             t.join()
         assert not torn and set(a.values()) == {40.0} and reads[0] > 0
 
-    @staticmethod
-    def _progress(work):
-        """Iterations the calling thread makes while `work` is between its two
-        phase markers. No bytecode between the markers lets the interpreter
-        switch threads, so the count stays 0 unless the lock is released."""
-        phase = [0]
-        count = 0
-        thread = threading.Thread(target=work, args=(phase,))
-        thread.start()
-        while phase[0] != 2:
-            if phase[0] == 1:
-                count += 1
-        thread.join()
-        return count
-
     @pytest.mark.parametrize(
         "left, right, op",
         [(lambda n: bw.ones(n), lambda n: bw.full(n, (2.0, 0.5)), "+"), (lambda n: bw.ones(n), lambda n: 3.0, "*"),
@@ -229,19 +204,7 @@ class TestThreads:
         ids=["array-plus-array", "array-times-number", "number-over-array"],
     )
     def test_binary_operators_release_the_interpreter_lock(self, left, right, op):
-        x, y = left(self.N), right(self.N)
-        out = []
-
-        def work(phase):
-            phase[0] = 1
-            c = OPS[op](x, y)
-            phase[0] = 2
-            out.append(c.size)
-
-        # A busy machine may leave the calling thread unscheduled for the whole
-        # computation once; it cannot do so every time.
-        assert any(self._progress(work) > 0 for _ in range(5))
-        assert set(out) == {self.N}
+        assert releases_lock(OPS[op], left(self.N), right(self.N))
 
     def test_inplace_operator_keeps_the_interpreter_lock(self):
         # The same measure on an operation that holds the lock reads 0.
@@ -253,7 +216,7 @@ class TestThreads:
             a += b
             phase[0] = 2
 
-        assert self._progress(work) == 0
+        assert lock_progress(work) == 0
         assert a.values()[:2] == [2.0, 2.0]
 
 
@@ -275,10 +238,7 @@ def test_multiprocessing_workers_compute_what_the_parent_does(method):
 
 
 def test_forked_child_computes_with_a_fresh_pool():
-    a, b, d = operand(50000, 11), operand(50000, 12), operand(50000, 13, True)
-    m = operand(96 * 96, 14).reshape(96, 96)
-    # the parent's pool and BLAS are running before the fork
-    expected = [snapshot(r) for r in (a + b, a * b, a / d, m @ m)]
+    expected = products(11)  # the parent's pool and BLAS are running before the fork
     read_end, write_end = os.pipe()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads alive
@@ -286,7 +246,7 @@ def test_forked_child_computes_with_a_fresh_pool():
     if pid == 0:  # child: use the pool, report, leave without cleanup
         try:
             os.close(read_end)
-            ok = [snapshot(r) for r in (a + b, a * b, a / d, m @ m)] == expected and bw.num_threads() >= 1
+            ok = products(11) == expected and bw.num_threads() >= 1
             os.write(write_end, b"ok" if ok else b"bad")
         finally:
             os._exit(0)
@@ -297,8 +257,7 @@ def test_forked_child_computes_with_a_fresh_pool():
     if not ready:
         os.kill(pid, 9)
     os.waitpid(pid, 0)
-    assert message == b"ok"
-    assert [snapshot(r) for r in (a + b, a * b, a / d, m @ m)] == expected
+    assert message == b"ok" and products(11) == expected
 
 
 FINALIZE_DURING_CALLS = """

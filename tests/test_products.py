@@ -4,12 +4,8 @@ oracle), shape rules and messages, the pooled row blocks, the lock release."""
 from __future__ import annotations
 
 import math
-import os
+import operator
 import random
-import subprocess
-import sys
-import textwrap
-import threading
 from fractions import Fraction
 
 import pytest
@@ -17,23 +13,15 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import boundwise as bw
-from conftest import ETA, INF, bits, encloses, exact_ends, exact_range, intervals, is_wide, raises, snapshot
+from oracles import (ETA, INF, bits, encloses, exact_ends, exact_range, from_pairs, intervals, is_wide, pairs, raises,
+                     releases_lock, run_python, snapshot)
 
 _CONSTANTS = bw._boundwise._parallel_constants()
 POOL_ROWS = _CONSTANTS["matmul_parallel_rows"]
 BLOCK = _CONSTANTS["matmul_block_rows"]
 U = 2.0**-53
 TINY = 1.5 * 2.0**-538  # its square, 0.5625 eta, rounds up to eta
-FORMS = {"dot": lambda x, y: x.dot(y), "matmul": lambda x, y: x.matmul(y), "@": lambda x, y: x @ y}
-
-
-def matrix(elements, shape):
-    """An IntervalArray of the given shape from a flat list of (midpoint, radius)."""
-    return bw.from_raw_parts([m for m, _ in elements], [r for _, r in elements], list(shape))
-
-
-def elements(a):
-    return list(zip(a.values(), a.radii()))
+FORMS = {"dot": bw.IntervalArray.dot, "matmul": bw.IntervalArray.matmul, "@": operator.matmul}
 
 
 def exact_sum_of_products(xs, ys):
@@ -52,7 +40,7 @@ def check_matmul(a_elems, b_elems, m, k, n, result):
     """Every element of the (m, n) result encloses its exact row-by-column range;
     a row or column holding a NaN or infinite factor gives a wide element."""
     assert result.shape == (m, n)
-    got = elements(result)
+    got = pairs(result)
     for i in range(m):
         row = a_elems[i * k:(i + 1) * k]
         for j in range(n):
@@ -84,13 +72,13 @@ class TestEnclosure:
     def test_matmul_encloses_adversarial_entries(self, m, k, n, data):
         a_elems = data.draw(st.lists(intervals(), min_size=m * k, max_size=m * k))
         b_elems = data.draw(st.lists(intervals(), min_size=k * n, max_size=k * n))
-        check_matmul(a_elems, b_elems, m, k, n, matrix(a_elems, (m, k)) @ matrix(b_elems, (k, n)))
+        check_matmul(a_elems, b_elems, m, k, n, from_pairs(a_elems, (m, k)) @ from_pairs(b_elems, (k, n)))
 
     @settings(max_examples=100, deadline=None)
     @given(st.integers(0, 6).flatmap(lambda n: st.tuples(*[st.lists(intervals(), min_size=n, max_size=n)] * 2)))
     def test_dot_encloses_adversarial_entries(self, vectors):
         x, y = vectors
-        mid, rad = matrix(x, (len(x),)).dot(matrix(y, (len(y),)))
+        mid, rad = from_pairs(x, (len(x),)).dot(from_pairs(y, (len(y),)))
         ends = exact_sum_of_products(x, y)
         assert is_wide(mid, rad) if ends is None else encloses(mid, rad, *ends)
 
@@ -102,7 +90,7 @@ class TestEnclosure:
     def test_matmul_encloses_random_matrices(self, m, k, n, scale):
         rng = random.Random(f"{m}-{k}-{n}-{scale}")
         a_elems, b_elems = random_elements(rng, m * k, scale), random_elements(rng, k * n, scale)
-        a, b = matrix(a_elems, (m, k)), matrix(b_elems, (k, n))
+        a, b = from_pairs(a_elems, (m, k)), from_pairs(b_elems, (k, n))
         check_matmul(a_elems, b_elems, m, k, n, a @ b)
 
     @pytest.mark.parametrize("sign", [1.0, -1.0])
@@ -115,9 +103,9 @@ class TestEnclosure:
         y = [(sign * TINY, 0.0)] * k
         exact = Fraction(sign) * k * Fraction(TINY) ** 2
         if form == "dot":
-            mid, rad = matrix(x, (k,)).dot(matrix(y, (k,)))
+            mid, rad = from_pairs(x, (k,)).dot(from_pairs(y, (k,)))
         else:
-            [(mid, rad)] = elements(matrix(x, (1, k)) @ matrix(y, (k, 1)))
+            [(mid, rad)] = pairs(from_pairs(x, (1, k)) @ from_pairs(y, (k, 1)))
         assert mid == sign * 10 * ETA
         assert encloses(mid, rad, exact, exact)
 
@@ -127,7 +115,7 @@ class TestEnclosure:
         a = [[rng.randint(-1000, 1000) for _ in range(k)] for _ in range(m)]
         b = [[rng.randint(-1000, 1000) for _ in range(n)] for _ in range(k)]
         c = bw.array(a) @ bw.array(b)
-        for t, (mid, rad) in enumerate(elements(c)):
+        for t, (mid, rad) in enumerate(pairs(c)):
             i, j = divmod(t, n)
             exact = sum(a[i][p] * b[p][j] for p in range(k))
             magnitude = sum(abs(a[i][p] * b[p][j]) for p in range(k))
@@ -148,13 +136,13 @@ class TestEnclosure:
             a_elems[1 * k + 2] = bad  # row 1
         else:
             b_elems[1 * n + 2] = bad  # column 2
-        c = matrix(a_elems, (m, k)) @ matrix(b_elems, (k, n))
+        c = from_pairs(a_elems, (m, k)) @ from_pairs(b_elems, (k, n))
         check_matmul(a_elems, b_elems, m, k, n, c)
         touched = [(i, j) for i in range(m) for j in range(n) if (i == 1 if row else j == 2)]
         for i, j in touched:
-            mid, rad = elements(c)[i * n + j]
+            mid, rad = pairs(c)[i * n + j]
             assert rad == INF and (not math.isnan(bad[0]) or math.isnan(mid))
-        assert sum(is_wide(*e) for e in elements(c)) == len(touched)
+        assert sum(is_wide(*e) for e in pairs(c)) == len(touched)
 
     def test_overflowing_midpoint_gets_an_infinite_radius(self):
         c = bw.array([[1e308, 1e308]]) @ bw.array([[10.0], [10.0]])
@@ -208,13 +196,13 @@ class TestShapes:
         if expected_shape is None:
             assert isinstance(result, tuple) and len(result) == 2
             mid, rad = result
-            assert encloses(mid, rad, *exact_sum_of_products(elements(a), elements(b)))
+            assert encloses(mid, rad, *exact_sum_of_products(pairs(a), pairs(b)))
             return
         assert result.shape == expected_shape
         # Every shape case is the 2-D product of the operands viewed as matrices.
         rows = a.reshape(-1, a.shape[-1]) if a.ndim == 2 else a.reshape(1, -1)
         cols = b if b.ndim == 2 else b.reshape(-1, 1)
-        check_matmul(elements(rows), elements(cols), rows.shape[0], rows.shape[1], cols.shape[1],
+        check_matmul(pairs(rows), pairs(cols), rows.shape[0], rows.shape[1], cols.shape[1],
                      result.reshape(rows.shape[0], cols.shape[1]))
 
     @pytest.mark.parametrize("left, right, message", MISALIGNED)
@@ -248,10 +236,6 @@ class TestShapes:
         a @= shaped((2, 3))
         assert a.shape == (2, 3) and a is not alias and snapshot(alias) == before
 
-    def test_text_signatures(self):
-        assert bw.IntervalArray.dot.__text_signature__ == "($self, other)"
-        assert bw.IntervalArray.matmul.__text_signature__ == "($self, other)"
-
 
 # Operands mixing signs, rounding-prone values, NaN and infinite radii, built the
 # same way here and in the subprocesses.
@@ -284,11 +268,7 @@ POOL_CASES = [(POOL_ROWS - 1, 40, 30), (POOL_ROWS, 40, 30), (300, 37, 41), (4 * 
 
 
 def digests_with_threads(threads: str) -> list[str]:
-    env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
-    env["RAYON_NUM_THREADS"] = threads
-    code = DIGEST + f"\nprint(*digests({POOL_CASES!r}))"
-    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True, text=True,
-                          timeout=120, check=True)
+    done = run_python(DIGEST + f"\nprint(*digests({POOL_CASES!r}))", {"RAYON_NUM_THREADS": threads}, check=True)
     return done.stdout.split()
 
 
@@ -302,28 +282,9 @@ def test_pooled_blocks_equal_one_thread_bit_for_bit():
 
 
 class TestInterpreterLock:
-    @staticmethod
-    def progress(work):
-        """Iterations this thread makes while another runs `work`: 0 unless the lock is released."""
-        phase, count = [0], 0
-
-        def run():
-            phase[0] = 1
-            work()
-            phase[0] = 2
-
-        thread = threading.Thread(target=run)
-        thread.start()
-        while phase[0] != 2:
-            if phase[0] == 1:
-                count += 1
-        thread.join()
-        return count
-
     @pytest.mark.parametrize("form", FORMS)
     @pytest.mark.parametrize("shapes", [((1 << 20,), (1 << 20,)), ((POOL_ROWS, 300), (300, 300))],
                              ids=["vectors", "matrices"])
     def test_products_release_the_lock(self, form, shapes):
         a, b = bw.full(shapes[0], (1.0, 0.5)), bw.full(shapes[1], (2.0, 0.25))
-        # A busy machine may leave this thread unscheduled through one product, not through five.
-        assert any(self.progress(lambda: FORMS[form](a, b)) > 0 for _ in range(5))
+        assert releases_lock(FORMS[form], a, b)

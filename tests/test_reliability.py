@@ -34,8 +34,12 @@ def too_big(count: int) -> str:
     (lambda: bw.zeros(BIG).sum(axis=1), 2**63), (lambda: bw.zeros((2**63, 2**63, 0)).mean(axis=2), 2**126),
     (lambda: bw.zeros((2**62, 0)) @ bw.zeros((0, 2**62)), 2**124),
     (lambda: bw.zeros((2**62, 1, 0)).max(axis=2), 2**62),
+    # the product of the dimensions overflows 64 bits
+    (lambda: bw.ones(2**32, 2**32), 2**64), (lambda: bw.eye(2**32, 2**32), 2**64),
+    (lambda: bw.zeros([2**64 - 1] * 3), (2**64 - 1) ** 3),
 ])
 def test_sizes_above_the_layout_limit_raise_value_error(call, count):
+    # User input, not an internal assertion: ordinary handlers must see it.
     raises(ValueError, too_big(count), call)
 
 

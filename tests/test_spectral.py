@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 import boundwise as bw
-from conftest import INF, NAN, from_pairs, raises, snapshot
+from oracles import INF, NAN, exact_identity, exact_inverse_times, exact_matmul, from_pairs, raises, snapshot
 
 mpmath.mp.prec = 300
 
@@ -223,26 +223,13 @@ def test_matrix_rank_equals_exact_rank(shape, rank):
 
 
 def exact_pinv(rows):
+    """(A^T A)^-1 A^T for a tall A, A^T (A A^T)^-1 for a wide one."""
     a = [[Fraction(x) for x in row] for row in rows]
-    m, n = len(a), len(a[0])
     at = [list(col) for col in zip(*a)]
-
-    def mul(p, q):
-        return [[sum(x * y for x, y in zip(row, col)) for col in zip(*q)] for row in p]
-
-    def inverse(p):
-        k = len(p)
-        aug = [row[:] + [Fraction(int(i == j)) for j in range(k)] for i, row in enumerate(p)]
-        for c in range(k):
-            pivot = next(r for r in range(c, k) if aug[r][c] != 0)
-            aug[c], aug[pivot] = aug[pivot], aug[c]
-            aug[c] = [x / aug[c][c] for x in aug[c]]
-            for r in range(k):
-                if r != c:
-                    aug[r] = [x - aug[r][c] * y for x, y in zip(aug[r], aug[c])]
-        return [row[k:] for row in aug]
-
-    return mul(inverse(mul(at, a)), at) if m >= n else mul(at, inverse(mul(a, at)))
+    if len(a) >= len(a[0]):
+        return exact_inverse_times(exact_matmul(at, a), at)
+    inverse = exact_inverse_times(exact_matmul(a, at), exact_identity(len(a)))
+    return exact_matmul(at, inverse)
 
 
 @pytest.mark.parametrize("entries", [[[2.0, 1.0], [1.0, 3.0]], [[1.0, 2.0], [3.0, 4.0], [5.0, 7.0]],

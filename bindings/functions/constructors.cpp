@@ -1,5 +1,6 @@
 // Module functions that build arrays: array, zeros, ones, empty, full, eye,
 // identity, diag, linspace, arange and from_raw_parts.
+#include <algorithm>
 #include <optional>
 
 #include "boundwise/create/constructors.hpp"
@@ -47,9 +48,14 @@ PyObject* identity_function(PyObject*, const Arguments& a) {
 
 PyObject* diag_function(PyObject*, const Arguments& a) {
     if (is_interval_array(a[0])) return wrap(diag(read_array(a[0])));
-    const auto values = attempt(Recoverable::TypeErrors, [&] { return to_double_list(a[0]); });
+    const auto values = attempt(Recoverable::TypeErrors, [&] { return to_number_list(a[0]); });
     if (!values) throw type_error("diag requires a 1D or 2D array");
-    return wrap(diag_of_values(*values));
+    // Exact numbers go on the diagonal as they are; an int that no double
+    // equals makes the list an interval vector.
+    if (std::all_of(values->radii.begin(), values->radii.end(), [](double r) { return r == 0.0; }))
+        return wrap(diag_of_values(values->midpoints));
+    const std::uint64_t n = values->midpoints.size();
+    return wrap(diag(Array::from_parts(values->midpoints, values->radii, {n})));
 }
 
 PyObject* linspace_function(PyObject*, const Arguments& a) {

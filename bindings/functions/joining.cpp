@@ -53,13 +53,12 @@ std::vector<std::uint8_t> condition_argument(PyObject* condition) {
     throw type_error("condition must be a BoolArray, IntervalArray, list of bools, or bool");
 }
 
-// An IntervalArray as it is, or a number as the exact array (x +/- 0) of shape (1,).
+// An IntervalArray as it is, or a number as the array of shape (1,) that try_number gives.
 Array operand_argument(PyObject* object, const char* message) {
     if (is_interval_array(object)) return read_array(object);
-    const auto x = attempt(Recoverable::ConversionErrors, [&] { return to_double(object); });
-    if (!x) throw type_error(message);
-    const double zero = 0.0;
-    return Array::from_parts({&*x, 1}, {&zero, 1}, {1});
+    const auto x = attempt(Recoverable::ConversionErrors, [&] { return try_number(object); });
+    if (!x || !*x) throw type_error(message);
+    return Array::from_parts({&(*x)->mid, 1}, {&(*x)->rad, 1}, {1});
 }
 
 PyObject* concatenate_function(PyObject*, const Arguments& a) {

@@ -60,9 +60,13 @@ PyObject* binary_method(PyObject* self, const Arguments& a, const char* name, On
         const Array y = read_array(a[0]);
         return run_element_wise(std::max(x.size(), y.size()), [&] { return on_array(x, y); });
     }
-    const std::optional<double> number = try_double(a[0]);
+    const std::optional<Interval> number = try_number(a[0]);
     if (!number) throw type_error(std::string("unsupported operand type for ") + name);
-    return run_element_wise(x.size(), [&] { return on_number(x, *number); });
+    if (number->rad != 0.0) {  // an int that no double equals
+        const Array y = number_array(*number);
+        return run_element_wise(x.size(), [&] { return on_array(x, y); });
+    }
+    return run_element_wise(x.size(), [&] { return on_number(x, number->mid); });
 }
 
 PyObject* maximum_method(PyObject* self, const Arguments& a) {

@@ -108,7 +108,7 @@ AssignedValue to_assigned_value(PyObject* value) {
         if (const std::optional<Interval> x = try_interval(value, 0.0)) return *x;
         throw refuse();
     }
-    if (const std::optional<double> x = try_double(value)) return Interval{*x, 0.0};
+    if (const std::optional<Interval> x = try_number(value)) return *x;
     throw refuse();
 }
 

@@ -44,10 +44,13 @@ PyObject* binary(PyObject* array, PyObject* other, BinaryOp op, bool reflected, 
         ReleasedLock unlocked;
         result = reflected ? apply_binary(b, a, op) : apply_binary(a, b, op);
     } else {
-        const std::optional<double> x = try_double(other);
+        const std::optional<Interval> x = try_number(other);
         if (!x) throw type_error(std::string("unsupported operand type for ") + name);
+        // An int that no double equals is an interval operand, not a point.
+        const std::optional<Array> b = x->rad != 0.0 ? std::optional(number_array(*x)) : std::nullopt;
         ReleasedLock unlocked;
-        result = apply_with_number(a, *x, op, reflected);
+        if (b) result = reflected ? apply_binary(*b, a, op) : apply_binary(a, *b, op);
+        else result = apply_with_number(a, x->mid, op, reflected);
     }
     return finish(std::move(result));
 }
@@ -86,9 +89,14 @@ PyObject* inplace_slot(PyObject* self, PyObject* other) noexcept {
         if (!is_interval_array(self)) Py_RETURN_NOTIMPLEMENTED;
         std::optional<Array> operand;
         std::optional<double> number;
-        if (is_interval_array(other)) operand = read_array(other);
-        else if (!(number = try_double(other)))
-            throw type_error("unsupported operand type for in-place operation");
+        if (is_interval_array(other)) {
+            operand = read_array(other);
+        } else {
+            const std::optional<Interval> x = try_number(other);
+            if (!x) throw type_error("unsupported operand type for in-place operation");
+            if (x->rad != 0.0) operand = number_array(*x);
+            else number = x->mid;
+        }
         ExclusiveBorrow borrow(self);
         Array& target = borrow.value();
         Quotient result;
@@ -147,6 +155,9 @@ PyObject* inplace_power_slot(PyObject* self, PyObject* other, PyObject* modulo) 
 
 PyObject* scale_method(PyObject* self, const Arguments& a) {
     const double scalar = a.convert(0, to_double);
+    // An int that no double equals scales by the interval around it.
+    if (const std::optional<Interval> x = try_number(a[0]); x && x->rad != 0.0)
+        return finish(apply_binary(read_array(self), number_array(*x), BinaryOp::Multiply));
     return wrap(multiply_point(read_array(self), scalar));
 }
 

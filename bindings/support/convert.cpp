@@ -4,6 +4,7 @@
 #include <string>
 
 #include "boundwise/error.hpp"
+#include "boundwise/interval/rounding.hpp"
 #include "boundwise/text/format.hpp"
 #include "support/buffer.hpp"
 #include "support/errors.hpp"
@@ -26,6 +27,52 @@ std::optional<double> try_double(PyObject* object) {
     }
     return x;
 }
+
+namespace {
+
+bool is_less(PyObject* a, PyObject* b) { return check_status(PyObject_RichCompareBool(a, b, Py_LT)) != 0; }
+
+// The int X as m = its nearest double and an upward bound on |X - m|. The
+// difference is an int that PyLong_AsDouble rounds to nearest; stepping up
+// once when that rounding went down gives the bound.
+Interval enclose_integer(PyObject* integer) {
+    const double m = PyLong_AsDouble(integer);
+    if (m == -1.0 && PyErr_Occurred()) throw PythonError{};
+    Ref nearest = check(PyLong_FromDouble(m));
+    Ref difference = check(PyNumber_Subtract(integer, nearest.get()));
+    Ref distance = check(PyNumber_Absolute(difference.get()));
+    double d = PyLong_AsDouble(distance.get());
+    if (d == -1.0 && PyErr_Occurred()) throw PythonError{};
+    if (d != 0.0) {
+        Ref rounded = check(PyLong_FromDouble(d));
+        if (is_less(rounded.get(), distance.get())) d = succ(d);
+    }
+    return {m, d};
+}
+
+}  // namespace
+
+std::optional<Interval> try_number(PyObject* object) {
+    const auto point = [&]() -> std::optional<Interval> {
+        const std::optional<double> x = try_double(object);
+        if (!x) return std::nullopt;
+        return Interval{*x, 0.0};
+    };
+    // Ints and objects with __index__ (NumPy integers) go the exact way; floats
+    // and objects with only __float__ are the doubles they say they are.
+    if (PyLong_Check(object)) return enclose_integer(object);
+    if (PyFloat_Check(object) || !PyIndex_Check(object)) return point();
+    // A type may offer __index__ and still refuse it (a 0-d float ndarray).
+    Ref index = Ref::steal(PyNumber_Index(object));
+    if (!index) {
+        if (!error_matches(PyExc_TypeError)) throw PythonError{};
+        PyErr_Clear();
+        return point();
+    }
+    return enclose_integer(index.get());
+}
+
+Array number_array(const Interval& x) { return Array::from_parts({&x.mid, 1}, {&x.rad, 1}, Shape{}); }
 
 std::uint64_t to_u64(PyObject* object) {
     Ref index = check(PyNumber_Index(object));
@@ -74,6 +121,17 @@ std::vector<double> to_double_list(PyObject* object) {
     return values;
 }
 
+NumberList to_number_list(PyObject* object) {
+    NumberList list;
+    for (const Ref& item : sequence_items(object)) {
+        const std::optional<Interval> x = try_number(item.get());
+        if (!x) throw type_error("must be real number, not " + type_name(item.get()));
+        list.midpoints.push_back(x->mid);
+        list.radii.push_back(x->rad);
+    }
+    return list;
+}
+
 Shape to_dimension_list(PyObject* object) {
     Shape dims;
     for (const Ref& item : sequence_items(object)) dims.push_back(to_u64(item.get()));
@@ -105,14 +163,17 @@ double error_argument(const Arguments& a, std::size_t i) {
 
 namespace {
 
+// An int midpoint that no double equals adds its distance to the radius, and
+// an int radius that no double equals is rounded up.
 std::optional<Interval> try_pair(PyObject* object) {
     if (!PyTuple_Check(object) || PyTuple_Size(object) != 2) return std::nullopt;
     Ref pair = Ref::borrow(object);
-    const auto m = try_double(PyTuple_GetItem(object, 0));
+    const auto m = try_number(PyTuple_GetItem(object, 0));
     if (!m) return std::nullopt;
-    const auto r = try_double(PyTuple_GetItem(object, 1));
+    const auto r = try_number(PyTuple_GetItem(object, 1));
     if (!r) return std::nullopt;
-    return Interval{*m, *r};
+    const double radius = r->rad == 0.0 ? r->mid : add_up(r->mid, r->rad);
+    return Interval{m->mid, m->rad == 0.0 ? radius : add_up(radius, m->rad)};
 }
 
 Interval scalar_interval(PyObject* object, double error) {
@@ -178,7 +239,7 @@ Shape collect(PyObject* values, double error, std::size_t depth, Collected& out)
 }  // namespace
 
 std::optional<Interval> try_interval(PyObject* object, double error) {
-    if (auto x = try_double(object)) return Interval{*x, error};
+    if (auto x = try_number(object)) return Interval{x->mid, x->rad == 0.0 ? error : add_up(error, x->rad)};
     auto pair = try_pair(object);
     if (pair) check_radius(pair->rad);
     return pair;

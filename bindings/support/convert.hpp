@@ -17,6 +17,15 @@ double to_double(PyObject* object);
 // PyFloat_AsDouble, or nothing when it fails with a TypeError (cleared); any
 // other error (OverflowError, KeyboardInterrupt, MemoryError) propagates.
 std::optional<double> try_double(PyObject* object);
+
+// A Python number as an interval: an int no double equals (2**53 + 1) becomes
+// its nearest double with the exact distance to it, rounded up, as radius;
+// every other number is the point PyFloat_AsDouble gives. Nothing when the
+// object is no number (TypeError cleared); other errors propagate, among them
+// the OverflowError of an int beyond the double range.
+std::optional<Interval> try_number(PyObject* object);
+// The same as an array of shape () that broadcasts against any operand.
+Array number_array(const Interval& x);
 // __index__ then the unsigned / signed 64-bit conversion, with the interpreter's errors.
 std::uint64_t to_u64(PyObject* object);
 std::int64_t to_i64(PyObject* object);
@@ -34,6 +43,13 @@ void check_single_truth_value(std::uint64_t size);
 // TypeError "'<type>' object cannot be converted to 'Sequence'" for non-sequences.
 std::vector<Ref> sequence_items(PyObject* object);
 std::vector<double> to_double_list(PyObject* object);
+// A sequence of numbers through try_number (TypeError "must be real number,
+// not <type>" for an item that is none).
+struct NumberList {
+    std::vector<double> midpoints;
+    std::vector<double> radii;
+};
+NumberList to_number_list(PyObject* object);
 Shape to_dimension_list(PyObject* object);
 
 // The shape convention of zeros/ones/empty/full: an int or a sequence of ints,
@@ -47,8 +63,9 @@ void check_radius(double r);
 // absent; ValueError "error must be non-negative" below zero.
 double error_argument(const Arguments& a, std::size_t i);
 
-// A number (radius `error`) or a (midpoint, radius) tuple with a valid
-// radius; nothing for other objects.
+// A number (its try_number radius plus `error`, rounded up) or a (midpoint,
+// radius) tuple with a valid radius, widened when an int part is not a
+// double; nothing for other objects.
 std::optional<Interval> try_interval(PyObject* object, double error);
 
 // The nested-list conversion behind array() and IntervalArray(values, error);
