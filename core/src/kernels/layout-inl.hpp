@@ -106,7 +106,9 @@ template <class V>
 
 // Ordinary lanes: to_endpoints and from_endpoints operation by operation.
 // Every end, sum and distance stays below 2^1023 in magnitude, so the
-// reference's overflow, NaN and infinity branches are never taken.
+// reference's overflow, NaN and infinity branches are never taken. Its point
+// case (lo = hi, radius +0) needs no branch either: c = (2 lo) / 2 = lo
+// exactly, and both distances are then +0 with a TwoSum error of +0.
 template <class V>
 [[gnu::always_inline]] inline void ordinary_round_trip(const V& m, const V& r, V& mid, V& rad) {
     V lo = m - r;
@@ -117,7 +119,7 @@ template <class V>
     const V up = distance_up<V>(hi, c);
     const V down = distance_up<V>(c, lo);
     mid = c;
-    rad = select<V>(lo == hi, splat<V>(0.0), select<V>(up >= down, up, down));
+    rad = select<V>(up >= down, up, down);
 }
 
 // The loop over [0, n): full vectors of V in the first form that all their
