@@ -7,9 +7,11 @@
     python benchmarks/bench.py --compare old.json new.json   # compare two saved runs, run nothing
     python benchmarks/bench.py --clock cpu          # process CPU time for the one-thread runs
 
-Each configuration runs in its own process, because the worker pool is sized once
-per process (RAYON_NUM_THREADS): "1 thread" pins it to one thread, "all" leaves it
-at the processor count.
+Each configuration runs in processes of its own, because the worker pool is sized
+once per process (RAYON_NUM_THREADS): "1 thread" pins it to one thread, "all" leaves
+it at the processor count. The element-wise rows of one size share a process; every
+other row gets a fresh one, so that no row depends on what the rows before it left
+in the memory allocator.
 
 How a row is measured (`compare`): the boundwise call and the NumPy call are timed
 alternately, repetition by repetition (the order swapped every time), so that a load
@@ -192,15 +194,26 @@ def make_case(case: str, n: int, rng):
     raise ValueError(f"unknown case {case!r}")
 
 
-def worker(quick: bool, clock_name: str) -> list[dict]:
+def groups(quick: bool) -> list[list[int]]:
+    """Indices into cases(): the element-wise rows of one size share a process, every
+    other row has one of its own, so that no row inherits the allocator state (freed
+    buffers, a raised mmap threshold) that an earlier, larger row left behind."""
+    found: dict[object, list[int]] = {}
+    for index, (case, n) in enumerate(cases(quick)):
+        found.setdefault(n if case in OPERATIONS else case, []).append(index)
+    return list(found.values())
+
+
+def worker(quick: bool, clock_name: str, indices: list[int]) -> list[dict]:
     import numpy as np
 
-    rng = np.random.default_rng(7)
     clock = CLOCKS[clock_name]
     repeats, min_sample = (5, 1e-3) if quick else (11, 5e-3)
     rows = []
-    for case, n in cases(quick):
-        ours, theirs, peer = make_case(case, n, rng)
+    all_cases = cases(quick)
+    for index in indices:
+        case, n = all_cases[index]
+        ours, theirs, peer = make_case(case, n, np.random.default_rng(7 + index))
         row = {"case": case, "size": n, **compare(ours, theirs, repeats, min_sample, clock)}
         if peer is not None:
             row["numpy_interval_ratio"] = compare(peer, theirs, repeats, min_sample, clock)["ratio"]
@@ -244,9 +257,12 @@ def run_config(threads: str | None, quick: bool, clock_name: str) -> list[dict]:
         env.pop("RAYON_NUM_THREADS", None)
     else:
         env["RAYON_NUM_THREADS"] = threads
-    args = [sys.executable, __file__, "--worker", "--clock", clock_name] + (["--quick"] if quick else [])
-    out = subprocess.run(args, env=env, check=True, capture_output=True, text=True).stdout
-    return json.loads(out)
+    rows = []
+    for indices in groups(quick):
+        args = [sys.executable, __file__, "--worker", ",".join(map(str, indices)), "--clock", clock_name]
+        args += ["--quick"] if quick else []
+        rows += json.loads(subprocess.run(args, env=env, check=True, capture_output=True, text=True).stdout)
+    return rows
 
 
 def peak_memory(quick: bool) -> list[dict]:
@@ -331,11 +347,11 @@ def main() -> None:
                         help="old.json: run and print new/old; old.json new.json: compare two saved runs")
     parser.add_argument("--clock", choices=sorted(CLOCKS), default="wall",
                         help="clock of the one-thread runs (cpu: process time, steadier on a loaded machine)")
-    parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--worker", help=argparse.SUPPRESS)
     parser.add_argument("--memory", nargs=3, help=argparse.SUPPRESS)
     options = parser.parse_args()
     if options.worker:
-        print(json.dumps(worker(options.quick, options.clock)))
+        print(json.dumps(worker(options.quick, options.clock, [int(i) for i in options.worker.split(",")])))
         return
     if options.memory:
         case, n, library = options.memory
