@@ -16,7 +16,7 @@ import json
 import os
 import sys
 
-from bench import best_time
+from bench import compare, format_time
 
 # (name, target ratio): comparisons at most 3x, indexing at most 2x.
 OPERATIONS = [
@@ -61,20 +61,10 @@ def run(n: int, quick: bool) -> list[dict]:
     }
     rows = []
     for name, target in OPERATIONS:
-        reps = (3 if quick else 10) if name == "a[idx_list]" else (10 if quick else 50)
-        t_ours, t_numpy = interleaved_best(ours[name], theirs[name], reps)
-        rows.append({"operation": name, "size": n, "boundwise_s": t_ours, "numpy_s": t_numpy, "target": target})
+        repeats, min_sample = (5, 1e-3) if quick else (11, 5e-3)
+        row = compare(ours[name], theirs[name], repeats, min_sample)
+        rows.append({"operation": name, "size": n, "target": target, **row})
     return rows
-
-
-def interleaved_best(ours, theirs, repeats: int) -> tuple[float, float]:
-    """Best times of both, measured in alternation so that a burst of load on a
-    shared machine slows both rather than one."""
-    t_ours, t_theirs = float("inf"), float("inf")
-    for _ in range(repeats):
-        t_ours = min(t_ours, best_time(ours, 1))
-        t_theirs = min(t_theirs, best_time(theirs, 1))
-    return t_ours, t_theirs
 
 
 def main() -> None:
@@ -90,13 +80,16 @@ def main() -> None:
     print(f"boundwise {bw.__version__}, {os.cpu_count()} processors, {bw.num_threads()} pool threads, "
           f"Python {sys.version.split()[0]}")
     print("ratio = boundwise time / NumPy float64 time for the same operation and size")
-    header = f"{'operation':<14} {'size':>9} | {'boundwise':>10} {'numpy':>10} | {'ratio':>6} {'target':>6}"
+    print("ratio = boundwise / NumPy float64 for the same operation and size: median of interleaved "
+          "repetitions [interquartile range]")
+    header = (f"{'operation':<14} {'size':>9} | {'boundwise':>10} {'numpy':>10} | {'ratio':>6} {'spread':>11} "
+              f"{'target':>6}")
     print(header)
     print("-" * len(header))
     for row in rows:
-        ratio = row["boundwise_s"] / row["numpy_s"]
-        print(f"{row['operation']:<14} {row['size']:>9} | {row['boundwise_s'] * 1e3:>8.3f}ms "
-              f"{row['numpy_s'] * 1e3:>8.3f}ms | {ratio:>6.2f} {row['target']:>6.1f}")
+        print(f"{row['operation']:<14} {row['size']:>9} | {format_time(row['boundwise_s']):>10} "
+              f"{format_time(row['numpy_s']):>10} | {row['ratio']:>6.2f} "
+              f"{'[%.2f-%.2f]' % (row['ratio_q1'], row['ratio_q3']):>11} {row['target']:>6.1f}")
     if options.json:
         with open(options.json, "w") as f:
             json.dump(rows, f, indent=1)

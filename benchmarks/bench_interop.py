@@ -16,9 +16,8 @@ from __future__ import annotations
 import argparse
 import json
 import pickle
-import time
 
-from bench import best_time
+from bench import compare, format_time
 
 
 def cases(n: int):
@@ -51,16 +50,16 @@ def main() -> None:
     n, repeats = (10**6, 3) if args.quick else (10**7, 5)
 
     rows = []
-    print(f"{'operation':<24} {'boundwise':>12} {'numpy':>12} {'ratio':>7}  target  (n = {n})")
+    print(f"{'operation':<24} {'boundwise':>10} {'numpy':>10} {'ratio':>7} {'spread':>11}  target  (n = {n})")
     for label, target, ours, theirs in cases(n):
         # The list form of protocol 4 takes seconds at 10^7: fewer repeats.
-        r = 1 if target is None else repeats
-        t_ours, t_numpy = best_time(ours, r), best_time(theirs, r)
-        ratio = t_ours / t_numpy
+        row = compare(ours, theirs, 1 if target is None else repeats, min_sample=0.0)
+        ratio = row["ratio"]
         verdict = "" if target is None else ("ok" if ratio <= target else "MISSED")
-        print(f"{label:<24} {t_ours * 1e3:>10.2f}ms {t_numpy * 1e3:>10.2f}ms {ratio:>7.2f}  {verdict}")
-        rows.append({"operation": label, "n": n, "boundwise_s": t_ours, "numpy_s": t_numpy, "ratio": ratio,
-                     "target": target})
+        spread = f"[{row['ratio_q1']:.2f}-{row['ratio_q3']:.2f}]"
+        print(f"{label:<24} {format_time(row['boundwise_s']):>10} {format_time(row['numpy_s']):>10} {ratio:>7.2f} "
+              f"{spread:>11}  {verdict}")
+        rows.append({"operation": label, "n": n, "target": target, **row})
     if args.json:
         with open(args.json, "w") as f:
             json.dump(rows, f, indent=1)

@@ -18,7 +18,7 @@ import numpy as np
 
 import boundwise._boundwise as bw
 
-from bench import best_time
+from bench import compare, format_time
 
 
 def cases(n: int):
@@ -46,15 +46,16 @@ def main() -> None:
     parser.add_argument("--repeats", type=int, default=5)
     args = parser.parse_args()
     print(f"worker threads: {bw.num_threads()}")
-    print(f"{'operation':<16}{'n':>10}{'boundwise ms':>14}{'numpy ms':>10}{'ratio':>8}{'vs 16-byte':>12}")
+    print("ratio: median of interleaved repetitions against NumPy float64 [interquartile range]")
+    print(f"{'operation':<16}{'n':>10}{'boundwise':>11}{'numpy':>11}{'ratio':>8}{'spread':>13}{'vs 16-byte':>12}")
     for size in args.sizes:
         n = int(size)
         for name, ours, numpy_call, wide_call in cases(n):
-            t = best_time(ours, args.repeats)
-            t_np = best_time(numpy_call, args.repeats)
-            wide = f"{t / best_time(wide_call, args.repeats):12.2f}" if wide_call else f"{'-':>12}"
-            print(f"{name:<16}{n:>10}{t * 1e3:14.2f}{t_np * 1e3:10.2f}{t / t_np:8.2f}{wide}")
-
+            row = compare(ours, numpy_call, args.repeats)
+            wide = f"{compare(ours, wide_call, args.repeats)['ratio']:12.2f}" if wide_call else f"{'-':>12}"
+            spread = f"[{row['ratio_q1']:.2f}-{row['ratio_q3']:.2f}]"
+            print(f"{name:<16}{n:>10}{format_time(row['boundwise_s']):>11}{format_time(row['numpy_s']):>11}"
+                  f"{row['ratio']:8.2f}{spread:>13}{wide}")
 
 if __name__ == "__main__":
     main()

@@ -2,17 +2,25 @@
 arithmetic that never wraps, zero dimensions, the dimension cap, broadcasting,
 truth value and len()."""
 
+import hashlib
 import math
 import operator
+import os
 import pickle
 import random
+import struct
+import subprocess
+import sys
+from pathlib import Path
 
 import numpy as np
 import pytest
 
 import boundwise._boundwise as bw
-from oracles import (AMBIGUOUS, DBL_MAX, DIM_CAP, IN_PLACE, INF, NAN, Raising, encloses, exact_ends, from_pairs,
-                     raises, snapshot, ulp)
+from oracles import (AMBIGUOUS, DBL_MAX, DIM_CAP, ETA, IN_PLACE, INF, NAN, NAN_PAYLOAD, Raising, bits, encloses,
+                     exact_ends, from_pairs, raises, snapshot, ulp)
+
+TESTS = str(Path(__file__).resolve().parent)
 
 
 def arange_array(*shape):
@@ -207,6 +215,98 @@ def enclosure_ok(source, target):
     return encloses(tm, tr, *exact_ends(m, r)) and tr <= r + 4 * ulp(abs(m) + r) + 4 * 5e-324
 
 
+# The endpoint round trip that a transposed element goes through, operation by
+# operation in double arithmetic: outward-rounded ends from TwoSum errors, then
+# the midpoint of the ends and the larger distance rounded up.
+def _succ(x):
+    return ETA if x == 0 else math.nextafter(x, INF) if x == x and x != INF else x
+
+
+def _sum_error(x, y, s):
+    b = s - x
+    b = DBL_MAX if DBL_MAX < b else b
+    b = -DBL_MAX if -DBL_MAX > b else b
+    return (x - (s - b)) + (y - b)
+
+
+def _add_up(x, y):
+    s = x + y
+    return _succ(s) if math.isfinite(s) and _sum_error(x, y, s) > 0 else s
+
+
+def reference_round_trip(m, r):
+    if math.isnan(m) or math.isnan(r):
+        lo = hi = NAN
+    elif r >= INF:
+        lo, hi = -INF, INF
+    else:
+        lo, hi = m - r, m + r
+        if math.isfinite(lo):
+            lo = -_succ(-lo) if _sum_error(m, -r, lo) < 0 else lo
+        elif lo == INF:
+            lo = DBL_MAX
+        if math.isfinite(hi):
+            hi = _succ(hi) if _sum_error(m, r, hi) > 0 else hi
+        elif hi == -INF:
+            hi = -DBL_MAX
+    c = (lo + hi) * 0.5
+    if not math.isfinite(lo + hi) and math.isfinite(lo) and math.isfinite(hi):
+        c = lo * 0.5 + hi * 0.5
+    if lo == hi:
+        return c, 0.0
+    if not (math.isfinite(lo) and math.isfinite(hi) and math.isfinite(c)):
+        return c, INF
+    up, down = _add_up(hi - c, _sum_error(hi, -c, hi - c)), _add_up(c - lo, _sum_error(c, -lo, c - lo))
+    return c, up if up >= down else down
+
+
+def _magnitude(rng):
+    return math.ldexp(rng.uniform(0.5, 1.0), rng.randint(-1074, 1024))
+
+
+# Runs of elements from one family, so that whole vectors take each kernel form:
+# narrow (0 <= r <= |m|/4, |m| < 2**1020), ordinary (|m|, r < 2**1021) and the rest.
+FAMILIES = {
+    "narrow": lambda rng, m: (m, rng.choice([0.0, -0.0, abs(m) / 4, abs(m) * rng.random() / 4, ETA * (abs(m) > 1e-300),
+                                             abs(m) * 2.0**-rng.randint(3, 60)])),
+    "ordinary": lambda rng, m: (rng.choice([m, 0.0, -0.0, 2.0**1020, -(2.0**1021 - 2.0**968)]),
+                                rng.choice([abs(m) / 4 * (1 + 2**-52), abs(m), _magnitude(rng) % 2.0**1021, ETA])),
+    "special": lambda rng, m: rng.choice([(NAN, 0.0), (1.0, NAN), (m, INF), (INF, 0.0), (-INF, 1.0), (DBL_MAX, 1e292),
+                                          (-DBL_MAX, DBL_MAX), (2.0**1021, 1.0), (m, 2.0**1021), (NAN_PAYLOAD, 1.0)]),
+}
+
+
+def adversarial_parts(n, seed):
+    rng, mids, rads = random.Random(seed), [], []
+    while len(mids) < n:
+        family = FAMILIES[rng.choice(["narrow", "narrow", "ordinary", "special"])]
+        for _ in range(rng.randint(1, 12)):
+            m, r = family(rng, rng.choice([-1, 1]) * min(_magnitude(rng), 2.0**1020 - 2.0**967))
+            mids.append(m)
+            rads.append(r)
+    return mids[:n], rads[:n]
+
+
+def column_runs(shape, seed):
+    """Adversarial parts of an array of `shape` whose family runs go down the columns:
+    the rows of the transpose, where the round trip meets them four at a time."""
+    rows, cols = shape
+    mids, rads = adversarial_parts(rows * cols, seed)
+    order = [j * rows + i for i in range(rows) for j in range(cols)]
+    return [mids[k] for k in order], [rads[k] for k in order]
+
+
+def transposed_digest(shape, seed):
+    t = bw.from_raw_parts(*column_runs(shape, seed), list(shape)).T
+    return hashlib.sha256(struct.pack(f"<{2 * t.size}d", *t.values(), *t.radii())).hexdigest()
+
+
+# Around the 32 x 32 tile and the vector widths, and shapes split into several
+# pooled regions (128 output rows by 512 output columns) or chunks.
+TRANSPOSE_SHAPES = [(1, 1), (1, 33), (33, 1), (2, 3), (31, 31), (32, 32), (33, 33), (31, 65), (64, 33), (12, 9),
+                    (520, 130), (1, 40000)]
+
+
 class TestTranspose:
     @pytest.mark.parametrize("rows, cols", [(2, 3), (1, 5), (4, 1), (7, 7), (0, 4), (4, 0), (3, None), (2**40, 0),
                                             (0, 2**40)])
@@ -217,21 +317,33 @@ class TestTranspose:
         assert t.shape == shape[::-1] and snapshot(a.transpose()) == snapshot(t)
         assert t.values() == np.arange(math.prod(shape), dtype=float).reshape(shape).T.ravel().tolist()
 
-    def test_round_trip_encloses(self):
-        rng = random.Random(20240611)
-        specials = [0.0, -0.0, 5e-324, 1e-310, 0.1, 1 / 3, 1e308, -DBL_MAX, 2.0**-1022]
-        mids = [rng.choice([rng.uniform(-1e3, 1e3), rng.choice(specials),
-                            rng.uniform(-1, 1) * 10.0 ** rng.randint(-300, 300)]) for _ in range(108)]
-        rads = [rng.choice([0.0, 5e-324, abs(rng.gauss(0, 1)) * 10.0 ** rng.randint(-320, 300), 0.1])
-                for _ in range(108)]
-        mids[:4], rads[:4] = [NAN, 1.0, 2.0, -0.0], [0.0, INF, NAN, 1e-300]
-        a = bw.from_raw_parts(mids, rads, [12, 9])
-        source, target = a.tolist(), a.T.tolist()
-        for i in range(12):
-            for j in range(9):
-                assert enclosure_ok(source[i][j], target[j][i]), (source[i][j], target[j][i])
-        v = from_pairs(list(zip(mids, rads)))
-        assert snapshot(v.T) == snapshot(v)  # one dimension: the stored parts as they are
+    @pytest.mark.parametrize("shape", TRANSPOSE_SHAPES)
+    def test_every_element_is_the_reference_round_trip(self, shape):
+        mids, rads = column_runs(shape, seed=shape[0] * 1000 + shape[1])
+        a = bw.from_raw_parts(mids, rads, list(shape))
+        rows, cols = shape
+        t = a.T
+        assert t.shape == (cols, rows) and snapshot(a) == (shape, bits(mids), bits(rads))
+        source = [(mids[i * cols + j], rads[i * cols + j]) for j in range(cols) for i in range(rows)]
+        expected = [reference_round_trip(m, r) for m, r in source]
+        assert snapshot(t) == ((cols, rows), bits([m for m, _ in expected]), bits([r for _, r in expected]))
+        for k in random.Random(7).sample(range(len(source)), min(len(source), 1500)):
+            assert enclosure_ok(source[k], expected[k]), (source[k], expected[k])
+
+    def test_one_dimension_keeps_the_stored_parts(self):
+        v = from_pairs(list(zip(*adversarial_parts(99, seed=3))))
+        assert snapshot(v.T) == snapshot(v)
+
+    def test_same_bits_for_every_target_and_thread_count(self):
+        shapes = [(260, 130), (1, 33000), (33, 65)]
+        expected = [transposed_digest(shape, seed) for seed, shape in enumerate(shapes)]
+        code = (f"import sys; sys.path.insert(0, {TESTS!r})\nfrom test_shape import transposed_digest\n"
+                f"print(*(transposed_digest(shape, seed) for seed, shape in enumerate({shapes!r})))")
+        for env in ({"RAYON_NUM_THREADS": "1"}, {"RAYON_NUM_THREADS": "3", "BOUNDWISE_DISABLE_CPU_FEATURES": "AVX2"}):
+            done = subprocess.run([sys.executable, "-c", code], env={**os.environ, **env}, capture_output=True,
+                                  text=True, timeout=120)
+            assert done.returncode == 0, done.stderr
+            assert done.stdout.split() == expected, env
 
     @pytest.mark.parametrize("shape, ndim", [((), 0), ((2, 2, 2), 3), ((1,) * 5, 5), ((0, 0, 0), 3)])
     def test_other_dimensions(self, shape, ndim):

@@ -97,27 +97,6 @@ Array reshape(const Array& a, std::span<const std::int64_t> dims) {
     return a.with_shape(std::move(shape));
 }
 
-Array transpose(const Array& a) {
-    if (a.ndim() == 1) return a;
-    if (a.ndim() != 2)
-        throw value_error(".transpose only supports 1D and 2D arrays, got " + std::to_string(a.ndim()) + "D");
-    const std::uint64_t rows = a.shape()[0], cols = a.shape()[1];
-    Array t = Array::uninitialized({cols, rows});
-    if (t.size() == 0) return t;  // never walk the other dimension of an empty array
-    const double* m = a.mid();
-    const double* r = a.rad();
-    double* tm = t.mid_mut();
-    double* tr = t.rad_mut();
-    for (std::uint64_t i = 0; i < rows; ++i) {
-        for (std::uint64_t j = 0; j < cols; ++j) {
-            const Interval v = endpoint_round_trip(m[i * cols + j], r[i * cols + j]);
-            tm[j * rows + i] = v.mid;
-            tr[j * rows + i] = v.rad;
-        }
-    }
-    return t;
-}
-
 void check_axis(std::uint64_t axis, std::size_t ndim) {
     if (axis >= ndim)
         throw value_error("axis " + std::to_string(axis) + " is out of bounds for array of dimension " +

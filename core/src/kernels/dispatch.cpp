@@ -101,4 +101,13 @@ const ElementKernels& element_kernels() noexcept {
     return kernels;
 }
 
+const LayoutKernels& layout_kernels(Target target) noexcept {
+    return for_target(target, baseline::layout, avx2::layout);
+}
+
+const LayoutKernels& layout_kernels() noexcept {
+    static const LayoutKernels& kernels = layout_kernels(selected_target());
+    return kernels;
+}
+
 }  // namespace boundwise

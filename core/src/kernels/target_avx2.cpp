@@ -11,6 +11,7 @@
 #include "arithmetic-inl.hpp"
 #include "compare-inl.hpp"
 #include "element-inl.hpp"
+#include "layout-inl.hpp"
 #include "reduce-inl.hpp"
 
 namespace boundwise::avx2 {
@@ -18,6 +19,7 @@ const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::
 const CompareKernels& compare() noexcept { return compare_table<lanes::Avx2>; }
 const ElementKernels& element_functions() noexcept { return element_table<lanes::Avx2>; }
 const ReduceKernels& reduce() noexcept { return reduce_table<lanes::Avx2>; }
+const LayoutKernels& layout() noexcept { return layout_table<lanes::Avx2>; }
 }  // namespace boundwise::avx2
 
 #pragma GCC pop_options

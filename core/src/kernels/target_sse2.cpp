@@ -5,6 +5,7 @@
 #include "arithmetic-inl.hpp"
 #include "compare-inl.hpp"
 #include "element-inl.hpp"
+#include "layout-inl.hpp"
 #include "reduce-inl.hpp"
 
 namespace boundwise::baseline {
@@ -12,4 +13,5 @@ const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::
 const CompareKernels& compare() noexcept { return compare_table<lanes::Baseline>; }
 const ElementKernels& element_functions() noexcept { return element_table<lanes::Baseline>; }
 const ReduceKernels& reduce() noexcept { return reduce_table<lanes::Baseline>; }
+const LayoutKernels& layout() noexcept { return layout_table<lanes::Baseline>; }
 }  // namespace boundwise::baseline

@@ -21,6 +21,8 @@
 #include "boundwise/kernels/reduce.hpp"
 #include "../reduce/accumulate.hpp"
 #include "boundwise/kernels/element_functions.hpp"
+#include "boundwise/kernels/layout.hpp"
+#include "boundwise/interval/endpoints.hpp"
 
 namespace boundwise {
 
@@ -29,6 +31,7 @@ const ArithmeticKernels& arithmetic() noexcept;
 const CompareKernels& compare() noexcept;
 const ReduceKernels& reduce() noexcept;
 const ElementKernels& element_functions() noexcept;
+const LayoutKernels& layout() noexcept;
 }  // namespace baseline
 
 // Only to be called on a processor with AVX2 and FMA.
@@ -37,6 +40,7 @@ const ArithmeticKernels& arithmetic() noexcept;
 const CompareKernels& compare() noexcept;
 const ReduceKernels& reduce() noexcept;
 const ElementKernels& element_functions() noexcept;
+const LayoutKernels& layout() noexcept;
 }  // namespace avx2
 
 }  // namespace boundwise

@@ -1,7 +1,7 @@
 // Instruction-set targets of the element kernels and the choice among them.
 //
-// Every kernel family (arithmetic, comparisons, reductions and the element
-// functions) has one table of function pointers per target, built from
+// Every kernel family (arithmetic, comparisons, reductions, the element
+// functions and the layout round trip) has one table of function pointers per target, built from
 // one template in the family's shared kernel header, and a function that
 // returns the table of the selected target. Adding a family:
 //   1. its table struct and `<family>_kernels(Target)` in kernels/<family>.hpp;

@@ -1,0 +1,171 @@
+// The endpoint round trip of the layout family and its table, written once
+// for every lane type (lanes.hpp). Included by one source file per
+// instruction set, after its target pragma; everything here has internal
+// linkage, so each file gets its own copy for its own target.
+//
+// The reference is endpoint_round_trip itself. A group of lanes is computed
+// in one of two vector forms when all its lanes qualify, and otherwise
+// element by element with the reference:
+//  - narrow lanes (0 < |m| < 2^1020, 0 <= r <= |m|/4), where the ends and the
+//    distances need no TwoSum (Sterbenz), the common case;
+//  - ordinary lanes (|m|, |r| < 2^1021), the reference's IEEE operations in
+//    the same order with its branches made compare masks; nothing overflows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "boundwise/interval/endpoints.hpp"
+#include "boundwise/interval/rounding.hpp"
+#include "boundwise/kernels/layout.hpp"
+#include "lanes.hpp"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace boundwise {
+namespace {
+namespace layout {
+
+using lanes::Bits;
+using lanes::Mask;
+using lanes::select;
+using lanes::splat;
+
+inline constexpr double kNarrowLimit = 0x1p1020;
+inline constexpr double kOrdinaryLimit = 0x1p1021;
+
+// succ_if of rounding.hpp, lane by lane: the same bit steps.
+template <class V>
+[[gnu::always_inline]] inline V succ_if(const Mask<V>& step, const V& x) {
+    const Bits<V> b = lanes::to_bits<V>(x + splat<V>(0.0));
+    const Bits<V> stepped = b + 1 - ((b >> 63) << 1);
+    Bits<V> mask;
+    if constexpr (lanes::Traits<V>::width == 1) {
+        mask = 0 - static_cast<std::uint64_t>(step);
+    } else {
+        mask = (Bits<V>)step;
+    }
+    return lanes::from_bits<V>((lanes::to_bits<V>(x) & ~mask) | (stepped & mask));
+}
+
+template <class V>
+[[gnu::always_inline]] inline V pred_if(const Mask<V>& step, const V& x) {
+    return -succ_if<V>(step, -x);
+}
+
+// add_up(x, y) where x + y is finite.
+template <class V>
+[[gnu::always_inline]] inline V add_up_finite(const V& x, const V& y) {
+    const V s = x + y;
+    return succ_if<V>(lanes::sum_error<V>(x, y, s) > splat<V>(0.0), s);
+}
+
+// The upward distance from `from` to `to` (to >= from), as from_endpoints
+// computes it: the rounded difference plus its TwoSum error, rounded up.
+template <class V>
+[[gnu::always_inline]] inline V distance_up(const V& to, const V& from) {
+    const V d = to - from;
+    return add_up_finite<V>(d, lanes::sum_error<V>(to, -from, d));
+}
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> not_narrow(const V& x, const V& r) {
+    const Mask<V> radius = lanes::either<V>(!(r <= x * splat<V>(0.25)), r < splat<V>(0.0));
+    return lanes::either<V>(radius, !lanes::below_nonzero<V>(x, kNarrowLimit));
+}
+
+template <class V>
+[[gnu::always_inline]] inline Mask<V> not_ordinary(const V& m, const V& r) {
+    const V limit = splat<V>(kOrdinaryLimit);
+    return lanes::either<V>(!(lanes::abs(m) < limit), !(lanes::abs(r) < limit));
+}
+
+// Narrow lanes, on x = |m|. With 0 <= r <= x/4 the outward-rounded ends lie
+// in [x/2, 2x] and lo >= hi/2 (below 2^-1020, where x/4 may round, every
+// difference is exact or the same bounds hold with room to spare), so
+// x - lo, hi - x, hi - c and c - lo are exact (Sterbenz). The rounding error
+// of fl(x -+ r) then points outward exactly when x - lo < r (hi - x < r), and
+// both distances of from_endpoints have a TwoSum error of zero. A negative m
+// is the mirror image of (x, r): rounding to nearest is symmetric, the ends
+// swap and the larger distance stays the same.
+template <class V>
+[[gnu::always_inline]] inline void narrow_round_trip(const V& m, const V& r, V& mid, V& rad) {
+    constexpr std::uint64_t kSign = 0x8000000000000000ULL;
+    const V x = lanes::abs(m);
+    V lo = x - r;
+    V hi = x + r;
+    lo = lanes::step_down_if<V>(x - lo < r, lo);
+    hi = lanes::step_up_if<V>(hi - x < r, hi);
+    const V c = (lo + hi) * splat<V>(0.5);
+    const V up = hi - c;
+    const V down = c - lo;
+    rad = select<V>(up >= down, up, down);
+    mid = lanes::from_bits<V>(lanes::to_bits<V>(c) | (lanes::to_bits<V>(m) & kSign));
+}
+
+// Ordinary lanes: to_endpoints and from_endpoints operation by operation.
+// Every end, sum and distance stays below 2^1023 in magnitude, so the
+// reference's overflow, NaN and infinity branches are never taken. Its point
+// case (lo = hi, radius +0) needs no branch either: c = (2 lo) / 2 = lo
+// exactly, and both distances are then +0 with a TwoSum error of +0.
+template <class V>
+[[gnu::always_inline]] inline void ordinary_round_trip(const V& m, const V& r, V& mid, V& rad) {
+    V lo = m - r;
+    V hi = m + r;
+    lo = pred_if<V>(lanes::sum_error<V>(m, -r, lo) < splat<V>(0.0), lo);
+    hi = succ_if<V>(lanes::sum_error<V>(m, r, hi) > splat<V>(0.0), hi);
+    const V c = (lo + hi) * splat<V>(0.5);
+    const V up = distance_up<V>(hi, c);
+    const V down = distance_up<V>(c, lo);
+    mid = c;
+    rad = select<V>(up >= down, up, down);
+}
+
+// The loop over [0, n): full vectors of V in the first form that all their
+// lanes allow, then single elements with the reference. Every vector is
+// loaded before it is stored, so the output may be the input.
+template <class V>
+void round_trip_kernel(const double* mid, const double* rad, double* out_mid, double* out_rad,
+                       std::size_t n) noexcept {
+    const auto reference = [&](std::size_t j) {
+        const Interval v = endpoint_round_trip(mid[j], rad[j]);
+        out_mid[j] = v.mid;
+        out_rad[j] = v.rad;
+    };
+    constexpr std::size_t width = lanes::Traits<V>::width;
+    std::size_t i = 0;
+    if constexpr (width > 1) {
+        for (; i + width <= n; i += width) {
+            const V m = lanes::load<V>(mid + i);
+            const V r = lanes::load<V>(rad + i);
+            V om;
+            V orad;
+            if (!lanes::any<V>(not_narrow<V>(lanes::abs(m), r))) [[likely]] {
+                narrow_round_trip<V>(m, r, om, orad);
+            } else if (!lanes::any<V>(not_ordinary<V>(m, r))) {
+                ordinary_round_trip<V>(m, r, om, orad);
+            } else {
+                for (std::size_t j = i; j < i + width; ++j) reference(j);
+                continue;
+            }
+            lanes::store(out_mid + i, om);
+            lanes::store(out_rad + i, orad);
+        }
+    }
+    for (; i < n; ++i) reference(i);
+}
+
+}  // namespace layout
+
+// The table of a target with the lane set L (lanes::Baseline, lanes::Avx2, or
+// lanes::Scalar for the reference).
+template <class L>
+inline constexpr LayoutKernels layout_table{
+    .round_trip = layout::round_trip_kernel<typename L::Wide>,
+};
+
+}  // namespace
+}  // namespace boundwise
+
+#pragma GCC diagnostic pop
