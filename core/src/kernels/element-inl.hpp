@@ -111,13 +111,22 @@ template <class V>
     return {lanes::step_down_if<V>(x - lo < r, lo), lanes::step_up_if<V>(hi - x < r, hi)};
 }
 
-// to_endpoints(m, r) for narrow lanes of a = |m|: for m < 0 the mirror image
-// of (a, r), since rounding to nearest is symmetric.
+// x moved one double towards +inf (up) or -inf where `step` holds, for x
+// non-zero and of the sign of s: one step of the bit pattern away from zero
+// or towards it.
 template <class V>
-[[gnu::always_inline]] inline Ends<V> signed_narrow_ends(const V& m, const V& a, const V& r) {
-    const auto [lo, hi] = narrow_ends<V>(a, r);
-    const auto negative = m < splat<V>(0.0);
-    return {copysign<V>(select<V>(negative, hi, lo), m), copysign<V>(select<V>(negative, lo, hi), m)};
+[[gnu::always_inline]] inline V step_toward(const Mask<V>& step, const V& s, const V& x, bool up) {
+    if constexpr (lanes::Traits<V>::width == 1) {
+        if (!step) return x;
+        const bool away = up == (s > 0);
+        return lanes::from_bits<V>(away ? lanes::to_bits<V>(x) + 1 : lanes::to_bits<V>(x) - 1);
+    } else {
+        // +1 in the lanes of positive s, -1 in the others.
+        const Bits<V> outward = (Bits<V>)(s < splat<V>(0.0)) | 1;
+        const Bits<V> delta = (Bits<V>)step & outward;
+        const Bits<V> b = lanes::to_bits<V>(x);
+        return lanes::from_bits<V>(up ? b + delta : b - delta);
+    }
 }
 
 // hull_with_midpoint(lo, hi, c) of elementwise/hull.hpp for finite lo <= hi
@@ -217,23 +226,24 @@ struct IntegerOp {
         hull<V>(to_integer<Mode, V>(lo), to_integer<Mode, V>(hi), to_integer<Mode, V>(m), mid, rad);
         return unusual<V>(m, r);
     }
-    // Narrow with |m| < 2^51: the three integers lie in [-2^52, 2^52] and
-    // have one sign, so the distances of the hull are exact differences.
+    // Narrow with |m| < 2^51: lo, m and hi share one sign and lie within a
+    // factor 2 of each other, so m - lo and hi - m are exact (Sterbenz) and
+    // show which end needs its outward step. g is monotone, so the three
+    // integers are ordered, the midpoint needs no clamp, and as they lie in
+    // [-2^52, 2^52] with one sign the hull's distances are exact differences.
     template <class V>
     [[gnu::always_inline]] static Mask<V> wide(const V& m, const V& r) {
         return not_narrow<V>(lanes::abs(m), r, 0x1p51);
     }
     template <class V>
     [[gnu::always_inline]] static void narrow(const V& m, const V& r, V& mid, V& rad) {
-        const auto [lo, hi] = signed_narrow_ends<V>(m, lanes::abs(m), r);
-        const V l = to_integer<Mode, V>(lo);
-        const V h = to_integer<Mode, V>(hi);
+        const V lo = m - r;
+        const V hi = m + r;
+        const V l = to_integer<Mode, V>(step_toward<V>(m - lo < r, m, lo, false));
+        const V h = to_integer<Mode, V>(step_toward<V>(hi - m < r, m, hi, true));
         const V c = to_integer<Mode, V>(m);
-        V t = select<V>(c > l, c, l);
-        t = select<V>(t < h, t, h);
-        const auto point = l == h;
-        mid = select<V>(point, l, t);
-        rad = select<V>(point, splat<V>(0.0), lanes::larger<V>(h - t, t - l));
+        mid = c;
+        rad = lanes::larger<V>(h - c, c - l);
     }
     static Interval scalar(double m, double r, Status& flags) noexcept {
         if constexpr (Mode == IntegerRounding::Floor) return elementwise::floor_rule(m, r, flags);
