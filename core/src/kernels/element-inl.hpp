@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "boundwise/elementwise/functions.hpp"
 #include "boundwise/elementwise/rules.hpp"
@@ -191,6 +192,7 @@ template <IntegerRounding Mode, class V>
 
 struct AbsoluteOp {
     static constexpr bool defers = true;
+    static constexpr bool memory_bound = true;
     template <class V>
     [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
         const auto [lo, hi] = ends<V>(m, r);
@@ -220,6 +222,7 @@ struct AbsoluteOp {
 template <IntegerRounding Mode>
 struct IntegerOp {
     static constexpr bool defers = true;
+    static constexpr bool memory_bound = true;
     template <class V>
     [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
         const auto [lo, hi] = ends<V>(m, r);
@@ -255,6 +258,7 @@ struct IntegerOp {
 
 struct SignOp {
     static constexpr bool defers = true;
+    static constexpr bool memory_bound = true;
     template <class V>
     [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
         const auto [lo, hi] = ends<V>(m, r);
@@ -269,6 +273,7 @@ struct SignOp {
 // No lane is ever redone: the rule is a choice between the values and fixed ones.
 struct NanToNumOp {
     static constexpr bool defers = false;
+    static constexpr bool memory_bound = true;
     template <class V>
     [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
         const auto none = lanes::either<V>(m != m, r != r);
@@ -387,9 +392,32 @@ struct LnOp {
     static Interval scalar(double m, double r, Status& flags) noexcept { return ln_rule(m, r, flags); }
 };
 
+// A store of one vector: through the cache, or with a non-temporal store
+// (MOVNTPD) where `stream` holds, which needs an address aligned to the vector.
+template <class V>
+[[gnu::always_inline]] inline void put(double* p, const V& v, bool stream) {
+    if constexpr (lanes::Traits<V>::width == 4) {
+        if (stream) return _mm256_stream_pd(p, v);
+    } else if constexpr (lanes::Traits<V>::width == 2) {
+        if (stream) return _mm_stream_pd(p, v);
+    }
+    lanes::store(p, v);
+}
+
+// Operations whose time goes to moving the data (a few instructions an
+// element) declare memory_bound; only they stream their results.
+template <class Op>
+inline constexpr bool kMemoryBound = requires { requires Op::memory_bound; };
+
 // The loop over [0, n): full vectors of V, then single elements with the
 // scalar form; a vector with a lane to redo is redone element by element.
-template <class V, class Op>
+// With Streaming (memory-bound operations only) the results bypass the cache:
+// elements before the first aligned midpoint take the scalar form, the
+// midpoints are streamed and the radii too when their address is aligned
+// alike, and a store fence at the end orders the streamed stores before
+// whatever tells another thread the chunk is done. The values are the same
+// either way (each element is independent).
+template <class V, class Op, bool Streaming>
 Status element_kernel(const double* mid, const double* rad, KernelOutput out, std::size_t n) noexcept {
     const double* __restrict am = mid;
     const double* __restrict ar = rad;
@@ -402,7 +430,16 @@ Status element_kernel(const double* mid, const double* rad, KernelOutput out, st
         orad[j] = v.rad;
     };
     constexpr std::size_t width = lanes::Traits<V>::width;
+    constexpr std::uintptr_t kAlign = width * sizeof(double) - 1;
     std::size_t i = 0;
+    bool stream_mid = false;
+    bool stream_rad = false;
+    constexpr bool streams = Streaming && width > 1;
+    if constexpr (streams) {
+        for (; i < n && (reinterpret_cast<std::uintptr_t>(om + i) & kAlign) != 0; ++i) scalar(i);
+        stream_mid = true;
+        stream_rad = (reinterpret_cast<std::uintptr_t>(orad + i) & kAlign) == 0;
+    }
     if constexpr (width > 1) {
         for (; i + width <= n; i += width) {
             const V x = lanes::load<V>(am + i);
@@ -412,8 +449,8 @@ Status element_kernel(const double* mid, const double* rad, KernelOutput out, st
             if constexpr (HasNarrowForm<Op, V>) {
                 if (!lanes::any<V>(Op::template wide<V>(x, xr))) [[likely]] {
                     Op::template narrow<V>(x, xr, m, r);
-                    lanes::store(om + i, m);
-                    lanes::store(orad + i, r);
+                    put<V>(om + i, m, stream_mid);
+                    put<V>(orad + i, r, stream_rad);
                     continue;
                 }
             }
@@ -424,30 +461,37 @@ Status element_kernel(const double* mid, const double* rad, KernelOutput out, st
                     continue;
                 }
             }
-            lanes::store(om + i, m);
-            lanes::store(orad + i, r);
+            put<V>(om + i, m, stream_mid);
+            put<V>(orad + i, r, stream_rad);
         }
     }
     for (; i < n; ++i) scalar(i);
+    if constexpr (streams) _mm_sfence();
     return flags;
 }
+
+// The kernel of Op for a table: one instance where streaming changes nothing.
+template <class V, class Op, bool Streaming>
+inline constexpr ElementKernel kernel_of = element_kernel<V, Op, Streaming && kMemoryBound<Op>>;
 
 }  // namespace element
 
 // The table of a target with the lane set L (lanes::Baseline, lanes::Avx2, or
-// lanes::Scalar for the reference).
-template <class L>
+// lanes::Scalar for the reference), and its twin with streamed results.
+template <class L, bool Streaming = false>
 inline constexpr ElementKernels element_table{
-    .absolute = element::element_kernel<typename L::Wide, element::AbsoluteOp>,
-    .floor = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::Floor>>,
-    .ceil = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::Ceil>>,
-    .trunc = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::Trunc>>,
-    .round_half_even = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::HalfEven>>,
-    .sign = element::element_kernel<typename L::Wide, element::SignOp>,
-    .nan_to_num = element::element_kernel<typename L::Wide, element::NanToNumOp>,
-    .sqrt = element::element_kernel<typename L::Wide, element::SqrtOp>,
-    .exp = element::element_kernel<typename L::Wide, element::ExpOp>,
-    .ln = element::element_kernel<typename L::Wide, element::LnOp>,
+    .absolute = element::kernel_of<typename L::Wide, element::AbsoluteOp, Streaming>,
+    .floor = element::kernel_of<typename L::Wide, element::IntegerOp<IntegerRounding::Floor>, Streaming>,
+    .ceil = element::kernel_of<typename L::Wide, element::IntegerOp<IntegerRounding::Ceil>, Streaming>,
+    .trunc = element::kernel_of<typename L::Wide, element::IntegerOp<IntegerRounding::Trunc>, Streaming>,
+    .round_half_even =
+        element::kernel_of<typename L::Wide, element::IntegerOp<IntegerRounding::HalfEven>, Streaming>,
+    .sign = element::kernel_of<typename L::Wide, element::SignOp, Streaming>,
+    .nan_to_num = element::kernel_of<typename L::Wide, element::NanToNumOp, Streaming>,
+    .sqrt = element::kernel_of<typename L::Wide, element::SqrtOp, Streaming>,
+    .exp = element::kernel_of<typename L::Wide, element::ExpOp, Streaming>,
+    .ln = element::kernel_of<typename L::Wide, element::LnOp, Streaming>,
+    .streaming = Streaming ? nullptr : &element_table<L, true>,
 };
 
 }  // namespace

@@ -29,6 +29,9 @@ struct ElementKernels {
     ElementKernel sqrt;
     ElementKernel exp;
     ElementKernel ln;
+    // The same kernels writing their results with non-temporal stores, for
+    // results too large to stay in the cache (null in that twin itself).
+    const ElementKernels* streaming;
 };
 
 // The table of `target`; the baseline one when the processor lacks `target`.
