@@ -29,7 +29,8 @@ import time
 ROWS = ["sin", "exp", "ln", "sqrt", "abs", "floor", "power(2)", "power(0.5)"]
 
 
-def interleaved(ours, theirs, budget_s: float, min_repeats: int = 5, max_repeats: int = 201) -> list[tuple[float, float]]:
+def interleaved(ours, theirs, budget_s: float, min_repeats: int = 5,
+                max_repeats: int = 201) -> list[tuple[float, float]]:
     """(ours, theirs) wall times of alternating calls, after one warm-up call of each, repeated until
     `budget_s` is spent (within the repeat bounds)."""
     ours()
