@@ -71,7 +71,8 @@ void fill(std::size_t n, std::uint64_t seed, std::vector<double>& mid, std::vect
 }
 
 BW_TEST(kernels, element_functions_match_the_reference) {
-    const std::vector<std::size_t> sizes = {0, 1, 2, 3, 4, 5, 7, 8, 9, 63, kUnaryChunk - 1, kUnaryChunk, kUnaryChunk + 1};
+    const std::vector<std::size_t> sizes = {0, 1, 2, 3, 4, 5, 7, 8, 9, 63, kUnaryChunk - 1, kUnaryChunk,
+                                            kUnaryChunk + 1};
     for (const Entry& e : kEntries)
         for (const std::size_t n : sizes) {
             std::vector<double> mid, rad;
