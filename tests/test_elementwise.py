@@ -376,6 +376,28 @@ def test_power_encloses_random_bases(base, p):
     assert holds(only(element(*base).power(p)), power_image(base, (p, 0.0))), (base, p)
 
 
+def round_down(q: Fraction) -> float:
+    f = float(q)
+    return f if Fraction(f) <= q else math.nextafter(f, -INF)
+
+
+def round_up(q: Fraction) -> float:
+    return -round_down(-q)
+
+
+@HYPOTHESIS
+@given(x=finite_intervals().filter(lambda x: 0 < abs(x[0]) < 1e150 and x[1] < abs(x[0])))
+def test_square_of_a_one_signed_base_is_its_outer_products_rounded_outward(x):
+    # The stored ends (m -+ r rounded outward), squared with directed rounding,
+    # stored from their endpoints: the tightest the general product gives too.
+    m, r = map(Fraction, x)
+    ends = sorted(abs(e) for e in (round_down(m - r), round_up(m + r)))
+    lo, hi = round_down(Fraction(ends[0]) ** 2), round_up(Fraction(ends[1]) ** 2)
+    m = (lo + hi) * 0.5
+    rad = max(round_up(Fraction(hi) - Fraction(m)), round_up(Fraction(m) - Fraction(lo))) if lo != hi else 0.0
+    assert bits(only(element(*x).power(2.0))) == bits((m, rad)), x
+
+
 def test_power_edge_values():
     assert only(element(NAN, INF).power(0.0)) == (1.0, 0.0)  # x ** 0 is 1 for every x
     assert only(element(0.0).power(0.5)) == (0.0, 0.0)
