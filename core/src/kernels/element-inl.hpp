@@ -267,6 +267,16 @@ struct SignOp {
         rad = zero;
         return unusual<V>(m, r);
     }
+    // Narrow: both ends have the sign of m (they lie within [m/2, 2m]).
+    template <class V>
+    [[gnu::always_inline]] static Mask<V> wide(const V& m, const V& r) {
+        return not_narrow<V>(lanes::abs(m), r, 0x1p1020);
+    }
+    template <class V>
+    [[gnu::always_inline]] static void narrow(const V& m, const V&, V& mid, V& rad) {
+        mid = copysign<V>(splat<V>(1.0), m);
+        rad = splat<V>(0.0);
+    }
     static Interval scalar(double m, double r, Status& flags) noexcept { return elementwise::sign_rule(m, r, flags); }
 };
 
