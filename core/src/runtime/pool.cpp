@@ -57,7 +57,7 @@ struct Job {
     std::size_t n_tasks;
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> active{0};  // workers inside this job
-    Job* later = nullptr;    // queue link; guarded by the pool mutex
+    Job* later = nullptr;                // queue link; guarded by the pool mutex
 
     Job(TaskRef t, std::size_t n) : task(t), n_tasks(n) {}
 
