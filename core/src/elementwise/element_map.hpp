@@ -7,6 +7,8 @@
 #include <optional>
 #include <type_traits>
 
+#include <unistd.h>
+
 #include "boundwise/array/array.hpp"
 #include "boundwise/kernels/chunking.hpp"
 #include "boundwise/kernels/element_functions.hpp"
@@ -50,9 +52,30 @@ Result<Array> map_elements(const Array& a, Rule rule, Dispatch dispatch) {
     return {std::move(out), static_cast<Status>(merged.load(std::memory_order_relaxed))};
 }
 
-// Runs an element kernel over a, like map_elements: with Dispatch::Pool in
-// chunks of kUnaryChunk from kParallelThreshold elements on.
-inline Result<Array> map_kernel(const Array& a, ElementKernel kernel, Dispatch dispatch) {
+// Whether an element kernel streams the n results of an array past the cache
+// (non-temporal stores): from the size at which operand and result together,
+// 32 bytes an element, take three quarters of the last-level cache. Written
+// through the cache, such results would evict the operand and each of their
+// lines would first be read in. The bits are the same either way.
+inline bool streams_results(std::uint64_t n) {
+    static const std::uint64_t from = [] {
+        long bytes = 0;
+#ifdef _SC_LEVEL3_CACHE_SIZE
+        bytes = sysconf(_SC_LEVEL3_CACHE_SIZE);
+        if (bytes <= 0) bytes = sysconf(_SC_LEVEL2_CACHE_SIZE);
+#endif
+        if (bytes <= 0) bytes = long{32} << 20;
+        return static_cast<std::uint64_t>(bytes) / 32 * 3 / 4;
+    }();
+    return n >= from;
+}
+
+// Runs the element kernel `kernel` of the selected table over a, like
+// map_elements: with Dispatch::Pool in chunks of kUnaryChunk from
+// kParallelThreshold elements on.
+inline Result<Array> map_kernel(const Array& a, ElementKernel ElementKernels::*kernel, Dispatch dispatch) {
+    const ElementKernels& table = element_kernels();
+    const ElementKernel run = (streams_results(a.size()) ? *table.streaming : table).*kernel;
     Array out = Array::uninitialized(a.shape());
     const double* am = a.mid();
     const double* ar = a.rad();
@@ -60,7 +83,7 @@ inline Result<Array> map_kernel(const Array& a, ElementKernel kernel, Dispatch d
     double* orad = out.rad_mut();
     std::atomic<std::uint32_t> merged{0};
     auto chunk = [&](std::size_t begin, std::size_t end) noexcept {
-        const Status flags = kernel(am + begin, ar + begin, {om + begin, orad + begin}, end - begin);
+        const Status flags = run(am + begin, ar + begin, {om + begin, orad + begin}, end - begin);
         if (flags != Status::None) merged.fetch_or(static_cast<std::uint32_t>(flags), std::memory_order_relaxed);
     };
     if (dispatch == Dispatch::Pool) {
@@ -73,23 +96,32 @@ inline Result<Array> map_kernel(const Array& a, ElementKernel kernel, Dispatch d
 
 // Applies rule(am, ar, bm, br, flags) -> Interval to the element pairs of a and
 // b, broadcast to `out` (each operand has product(out) elements or exactly
-// one, which is repeated). Always on the calling thread.
+// one, which is repeated), in chunks on the pool like map_elements.
 template <class Rule>
 Result<Array> map_pairs(const Array& a, const Array& b, const Shape& out, Rule rule) {
+    static_assert(std::is_nothrow_invocable_r_v<Interval, Rule&, double, double, double, double, Status&>,
+                  "element rules run on pool workers and must not throw");
     Array r = Array::uninitialized(out);
-    const std::uint64_t n = r.size();
     const std::uint64_t step_a = a.size() == 1 ? 0 : 1;
     const std::uint64_t step_b = b.size() == 1 ? 0 : 1;
-    Status flags = Status::None;
+    const double* am = a.mid();
+    const double* ar = a.rad();
+    const double* bm = b.mid();
+    const double* br = b.rad();
     double* om = r.mid_mut();
     double* orad = r.rad_mut();
-    for (std::uint64_t i = 0; i < n; ++i) {
-        const Interval v = rule(a.mid()[i * step_a], a.rad()[i * step_a], b.mid()[i * step_b],
-                                b.rad()[i * step_b], flags);
-        om[i] = v.mid;
-        orad[i] = v.rad;
-    }
-    return {std::move(r), flags};
+    std::atomic<std::uint32_t> merged{0};
+    auto chunk = [&](std::size_t begin, std::size_t end) noexcept {
+        Status flags = Status::None;
+        for (std::size_t i = begin; i < end; ++i) {
+            const Interval v = rule(am[i * step_a], ar[i * step_a], bm[i * step_b], br[i * step_b], flags);
+            om[i] = v.mid;
+            orad[i] = v.rad;
+        }
+        if (flags != Status::None) merged.fetch_or(static_cast<std::uint32_t>(flags), std::memory_order_relaxed);
+    };
+    for_each_chunk(r.size(), kParallelThreshold, kUnaryChunk, chunk);
+    return {std::move(r), static_cast<Status>(merged.load(std::memory_order_relaxed))};
 }
 
 // map_pairs over a and b broadcast together (ValueError for incompatible

@@ -10,14 +10,14 @@ namespace boundwise {
 Result<Array> elementary(const Array& a, Elementary f) {
     using namespace elementwise;
     switch (f) {
-        case Elementary::Exp: return map_kernel(a, element_kernels().exp, Dispatch::Pool);
-        case Elementary::Ln: return map_kernel(a, element_kernels().ln, Dispatch::Pool);
+        case Elementary::Exp: return map_kernel(a, &ElementKernels::exp, Dispatch::Pool);
+        case Elementary::Ln: return map_kernel(a, &ElementKernels::ln, Dispatch::Pool);
         case Elementary::Log2: return map_elements(a, log2_rule, Dispatch::Pool);
         case Elementary::Log10: return map_elements(a, log10_rule, Dispatch::Pool);
-        case Elementary::Sqrt: return map_kernel(a, element_kernels().sqrt, Dispatch::Pool);
-        case Elementary::Sin: return map_kernel(a, element_kernels().sin, Dispatch::Pool);
-        case Elementary::Cos: return map_kernel(a, element_kernels().cos, Dispatch::Pool);
-        case Elementary::Tan: return map_kernel(a, element_kernels().tan, Dispatch::Pool);
+        case Elementary::Sqrt: return map_kernel(a, &ElementKernels::sqrt, Dispatch::Pool);
+        case Elementary::Sin: return map_kernel(a, &ElementKernels::sin, Dispatch::Pool);
+        case Elementary::Cos: return map_kernel(a, &ElementKernels::cos, Dispatch::Pool);
+        case Elementary::Tan: return map_kernel(a, &ElementKernels::tan, Dispatch::Pool);
     }
     return {};
 }

@@ -1,5 +1,5 @@
-// Piecewise functions: sign, nan_to_num, clip, maximum and minimum. They are
-// cheap enough that they always run on the calling thread.
+// Piecewise functions: sign, nan_to_num, clip, maximum and minimum, through
+// the same dispatch as the other element functions.
 #include <cmath>
 
 #include "boundwise/elementwise/functions.hpp"
@@ -38,8 +38,8 @@ Array point(double x) {
 
 }  // namespace
 
-Array sign(const Array& a) { return map_kernel(a, element_kernels().sign, Dispatch::Here).value; }
-Array nan_to_num(const Array& a) { return map_kernel(a, element_kernels().nan_to_num, Dispatch::Here).value; }
+Array sign(const Array& a) { return map_kernel(a, &ElementKernels::sign, Dispatch::Pool).value; }
+Array nan_to_num(const Array& a) { return map_kernel(a, &ElementKernels::nan_to_num, Dispatch::Pool).value; }
 
 Array clip(const Array& a, double a_min, double a_max) {
     if (a_min > a_max)
@@ -54,7 +54,7 @@ Array clip(const Array& a, double a_min, double a_max) {
         const double hi = min_num(max_num(x.hi, a_min), a_max);
         return from_endpoints(min_num(lo, hi), max_num(lo, hi));
     };
-    return map_elements(a, rule, Dispatch::Here).value;
+    return map_elements(a, rule, Dispatch::Pool).value;
 }
 
 Array maximum(const Array& a, const Array& b) { return map_broadcast(a, b, extreme<true>).value; }

@@ -28,6 +28,12 @@ bool is_integer(double p) { return std::isfinite(p) && std::trunc(p) == p; }
 // so a square of an interval holding 0 is enclosed as a product of two
 // independent factors (wider than the exact square, never narrower).
 Endpoints integer_power(Endpoints x, double k) {
+    // A square of a base of one strict sign: the corners of x * x are ordered
+    // (0 < lo <= hi gives lo*lo <= lo*hi <= hi*hi) and directed rounding is
+    // monotone, so the corner hull is the two outer products, and the factor
+    // 1 of the first step below is exact.
+    if (k == 2 && x.lo > 0) return {mul_down(x.lo, x.lo), mul_up(x.hi, x.hi)};
+    if (k == 2 && x.hi < 0) return {mul_down(x.hi, x.hi), mul_up(x.lo, x.lo)};
     auto e = static_cast<std::uint64_t>(std::fabs(k));
     Endpoints result{1.0, 1.0};
     Endpoints base = x;
@@ -52,6 +58,12 @@ Endpoints pow_point(double x, double p) {
 
 // x^p over x in [a, b] (0 <= a <= b) and p in [plo, phi]: the corner hull.
 Endpoints corner_power(double a, double b, double plo, double phi) {
+    if (plo == phi) {  // two corners (one for a point base) instead of four equal pairs
+        const Endpoints at_a = pow_point(a, plo);
+        if (a == b) return at_a;
+        const Endpoints at_b = pow_point(b, plo);
+        return {min_num(at_a.lo, at_b.lo), max_num(at_a.hi, at_b.hi)};
+    }
     const Endpoints c[4] = {pow_point(a, plo), pow_point(a, phi), pow_point(b, plo), pow_point(b, phi)};
     Endpoints hull = c[0];
     for (const Endpoints& v : c) hull = {min_num(hull.lo, v.lo), max_num(hull.hi, v.hi)};

@@ -133,12 +133,11 @@ private:
 }  // namespace
 
 Array round_to_integer(const Array& a, IntegerRounding mode) {
-    const ElementKernels& kernels = element_kernels();
     switch (mode) {
-        case IntegerRounding::Floor: return map_kernel(a, kernels.floor, Dispatch::Pool).value;
-        case IntegerRounding::Ceil: return map_kernel(a, kernels.ceil, Dispatch::Pool).value;
-        case IntegerRounding::Trunc: return map_kernel(a, kernels.trunc, Dispatch::Pool).value;
-        case IntegerRounding::HalfEven: return map_kernel(a, kernels.round_half_even, Dispatch::Pool).value;
+        case IntegerRounding::Floor: return map_kernel(a, &ElementKernels::floor, Dispatch::Pool).value;
+        case IntegerRounding::Ceil: return map_kernel(a, &ElementKernels::ceil, Dispatch::Pool).value;
+        case IntegerRounding::Trunc: return map_kernel(a, &ElementKernels::trunc, Dispatch::Pool).value;
+        case IntegerRounding::HalfEven: return map_kernel(a, &ElementKernels::round_half_even, Dispatch::Pool).value;
     }
     return {};
 }
@@ -153,7 +152,7 @@ Array round_decimals(const Array& a, std::int32_t ndigits) {
     return map_elements(a, rule, Dispatch::Pool).value;
 }
 
-Array absolute(const Array& a) { return map_kernel(a, element_kernels().absolute, Dispatch::Pool).value; }
+Array absolute(const Array& a) { return map_kernel(a, &ElementKernels::absolute, Dispatch::Pool).value; }
 
 namespace elementwise {
 

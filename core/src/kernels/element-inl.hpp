@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "boundwise/elementwise/functions.hpp"
 #include "boundwise/elementwise/rules.hpp"
@@ -112,13 +113,22 @@ template <class V>
     return {lanes::step_down_if<V>(x - lo < r, lo), lanes::step_up_if<V>(hi - x < r, hi)};
 }
 
-// to_endpoints(m, r) for narrow lanes of a = |m|: for m < 0 the mirror image
-// of (a, r), since rounding to nearest is symmetric.
+// x moved one double towards +inf (up) or -inf where `step` holds, for x
+// non-zero and of the sign of s: one step of the bit pattern away from zero
+// or towards it.
 template <class V>
-[[gnu::always_inline]] inline Ends<V> signed_narrow_ends(const V& m, const V& a, const V& r) {
-    const auto [lo, hi] = narrow_ends<V>(a, r);
-    const auto negative = m < splat<V>(0.0);
-    return {copysign<V>(select<V>(negative, hi, lo), m), copysign<V>(select<V>(negative, lo, hi), m)};
+[[gnu::always_inline]] inline V step_toward(const Mask<V>& step, const V& s, const V& x, bool up) {
+    if constexpr (lanes::Traits<V>::width == 1) {
+        if (!step) return x;
+        const bool away = up == (s > 0);
+        return lanes::from_bits<V>(away ? lanes::to_bits<V>(x) + 1 : lanes::to_bits<V>(x) - 1);
+    } else {
+        // +1 in the lanes of positive s, -1 in the others.
+        const Bits<V> outward = (Bits<V>)(s < splat<V>(0.0)) | 1;
+        const Bits<V> delta = (Bits<V>)step & outward;
+        const Bits<V> b = lanes::to_bits<V>(x);
+        return lanes::from_bits<V>(up ? b + delta : b - delta);
+    }
 }
 
 // hull_with_midpoint(lo, hi, c) of elementwise/hull.hpp for finite lo <= hi
@@ -183,6 +193,7 @@ template <IntegerRounding Mode, class V>
 
 struct AbsoluteOp {
     static constexpr bool defers = true;
+    static constexpr bool memory_bound = true;
     template <class V>
     [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
         const auto [lo, hi] = ends<V>(m, r);
@@ -212,29 +223,31 @@ struct AbsoluteOp {
 template <IntegerRounding Mode>
 struct IntegerOp {
     static constexpr bool defers = true;
+    static constexpr bool memory_bound = true;
     template <class V>
     [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
         const auto [lo, hi] = ends<V>(m, r);
         hull<V>(to_integer<Mode, V>(lo), to_integer<Mode, V>(hi), to_integer<Mode, V>(m), mid, rad);
         return unusual<V>(m, r);
     }
-    // Narrow with |m| < 2^51: the three integers lie in [-2^52, 2^52] and
-    // have one sign, so the distances of the hull are exact differences.
+    // Narrow with |m| < 2^51: lo, m and hi share one sign and lie within a
+    // factor 2 of each other, so m - lo and hi - m are exact (Sterbenz) and
+    // show which end needs its outward step. g is monotone, so the three
+    // integers are ordered, the midpoint needs no clamp, and as they lie in
+    // [-2^52, 2^52] with one sign the hull's distances are exact differences.
     template <class V>
     [[gnu::always_inline]] static Mask<V> wide(const V& m, const V& r) {
         return not_narrow<V>(lanes::abs(m), r, 0x1p51);
     }
     template <class V>
     [[gnu::always_inline]] static void narrow(const V& m, const V& r, V& mid, V& rad) {
-        const auto [lo, hi] = signed_narrow_ends<V>(m, lanes::abs(m), r);
-        const V l = to_integer<Mode, V>(lo);
-        const V h = to_integer<Mode, V>(hi);
+        const V lo = m - r;
+        const V hi = m + r;
+        const V l = to_integer<Mode, V>(step_toward<V>(m - lo < r, m, lo, false));
+        const V h = to_integer<Mode, V>(step_toward<V>(hi - m < r, m, hi, true));
         const V c = to_integer<Mode, V>(m);
-        V t = select<V>(c > l, c, l);
-        t = select<V>(t < h, t, h);
-        const auto point = l == h;
-        mid = select<V>(point, l, t);
-        rad = select<V>(point, splat<V>(0.0), lanes::larger<V>(h - t, t - l));
+        mid = c;
+        rad = lanes::larger<V>(h - c, c - l);
     }
     static Interval scalar(double m, double r, Status& flags) noexcept {
         if constexpr (Mode == IntegerRounding::Floor) return elementwise::floor_rule(m, r, flags);
@@ -246,6 +259,7 @@ struct IntegerOp {
 
 struct SignOp {
     static constexpr bool defers = true;
+    static constexpr bool memory_bound = true;
     template <class V>
     [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
         const auto [lo, hi] = ends<V>(m, r);
@@ -254,12 +268,23 @@ struct SignOp {
         rad = zero;
         return unusual<V>(m, r);
     }
+    // Narrow: both ends have the sign of m (they lie within [m/2, 2m]).
+    template <class V>
+    [[gnu::always_inline]] static Mask<V> wide(const V& m, const V& r) {
+        return not_narrow<V>(lanes::abs(m), r, 0x1p1020);
+    }
+    template <class V>
+    [[gnu::always_inline]] static void narrow(const V& m, const V&, V& mid, V& rad) {
+        mid = copysign<V>(splat<V>(1.0), m);
+        rad = splat<V>(0.0);
+    }
     static Interval scalar(double m, double r, Status& flags) noexcept { return elementwise::sign_rule(m, r, flags); }
 };
 
 // No lane is ever redone: the rule is a choice between the values and fixed ones.
 struct NanToNumOp {
     static constexpr bool defers = false;
+    static constexpr bool memory_bound = true;
     template <class V>
     [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
         const auto none = lanes::either<V>(m != m, r != r);
@@ -447,9 +472,32 @@ struct TangentOp {
     }
 };
 
+// A store of one vector: through the cache, or with a non-temporal store
+// (MOVNTPD) where `stream` holds, which needs an address aligned to the vector.
+template <class V>
+[[gnu::always_inline]] inline void put(double* p, const V& v, bool stream) {
+    if constexpr (lanes::Traits<V>::width == 4) {
+        if (stream) return _mm256_stream_pd(p, v);
+    } else if constexpr (lanes::Traits<V>::width == 2) {
+        if (stream) return _mm_stream_pd(p, v);
+    }
+    lanes::store(p, v);
+}
+
+// Operations whose time goes to moving the data (a few instructions an
+// element) declare memory_bound; only they stream their results.
+template <class Op>
+inline constexpr bool kMemoryBound = requires { requires Op::memory_bound; };
+
 // The loop over [0, n): full vectors of V, then single elements with the
 // scalar form; a vector with a lane to redo is redone element by element.
-template <class V, class Op>
+// With Streaming (memory-bound operations only) the results bypass the cache:
+// elements before the first aligned midpoint take the scalar form, the
+// midpoints are streamed and the radii too when their address is aligned
+// alike, and a store fence at the end orders the streamed stores before
+// whatever tells another thread the chunk is done. The values are the same
+// either way (each element is independent).
+template <class V, class Op, bool Streaming>
 Status element_kernel(const double* mid, const double* rad, KernelOutput out, std::size_t n) noexcept {
     const double* __restrict am = mid;
     const double* __restrict ar = rad;
@@ -462,7 +510,16 @@ Status element_kernel(const double* mid, const double* rad, KernelOutput out, st
         orad[j] = v.rad;
     };
     constexpr std::size_t width = lanes::Traits<V>::width;
+    constexpr std::uintptr_t kAlign = width * sizeof(double) - 1;
     std::size_t i = 0;
+    bool stream_mid = false;
+    bool stream_rad = false;
+    constexpr bool streams = Streaming && width > 1;
+    if constexpr (streams) {
+        for (; i < n && (reinterpret_cast<std::uintptr_t>(om + i) & kAlign) != 0; ++i) scalar(i);
+        stream_mid = true;
+        stream_rad = (reinterpret_cast<std::uintptr_t>(orad + i) & kAlign) == 0;
+    }
     if constexpr (width > 1) {
         for (; i + width <= n; i += width) {
             const V x = lanes::load<V>(am + i);
@@ -472,8 +529,8 @@ Status element_kernel(const double* mid, const double* rad, KernelOutput out, st
             if constexpr (HasNarrowForm<Op, V>) {
                 if (!lanes::any<V>(Op::template wide<V>(x, xr))) [[likely]] {
                     Op::template narrow<V>(x, xr, m, r);
-                    lanes::store(om + i, m);
-                    lanes::store(orad + i, r);
+                    put<V>(om + i, m, stream_mid);
+                    put<V>(orad + i, r, stream_rad);
                     continue;
                 }
             }
@@ -484,33 +541,40 @@ Status element_kernel(const double* mid, const double* rad, KernelOutput out, st
                     continue;
                 }
             }
-            lanes::store(om + i, m);
-            lanes::store(orad + i, r);
+            put<V>(om + i, m, stream_mid);
+            put<V>(orad + i, r, stream_rad);
         }
     }
     for (; i < n; ++i) scalar(i);
+    if constexpr (streams) _mm_sfence();
     return flags;
 }
+
+// The kernel of Op for a table: one instance where streaming changes nothing.
+template <class V, class Op, bool Streaming>
+inline constexpr ElementKernel kernel_of = element_kernel<V, Op, Streaming && kMemoryBound<Op>>;
 
 }  // namespace element
 
 // The table of a target with the lane set L (lanes::Baseline, lanes::Avx2, or
-// lanes::Scalar for the reference).
-template <class L>
+// lanes::Scalar for the reference), and its twin with streamed results.
+template <class L, bool Streaming = false>
 inline constexpr ElementKernels element_table{
-    .absolute = element::element_kernel<typename L::Wide, element::AbsoluteOp>,
-    .floor = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::Floor>>,
-    .ceil = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::Ceil>>,
-    .trunc = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::Trunc>>,
-    .round_half_even = element::element_kernel<typename L::Wide, element::IntegerOp<IntegerRounding::HalfEven>>,
-    .sign = element::element_kernel<typename L::Wide, element::SignOp>,
-    .nan_to_num = element::element_kernel<typename L::Wide, element::NanToNumOp>,
-    .sqrt = element::element_kernel<typename L::Wide, element::SqrtOp>,
-    .exp = element::element_kernel<typename L::Wide, element::ExpOp>,
-    .ln = element::element_kernel<typename L::Wide, element::LnOp>,
-    .sin = element::element_kernel<typename L::Wide, element::SineOp<0>>,
-    .cos = element::element_kernel<typename L::Wide, element::SineOp<1>>,
-    .tan = element::element_kernel<typename L::Wide, element::TangentOp>,
+    .absolute = element::kernel_of<typename L::Wide, element::AbsoluteOp, Streaming>,
+    .floor = element::kernel_of<typename L::Wide, element::IntegerOp<IntegerRounding::Floor>, Streaming>,
+    .ceil = element::kernel_of<typename L::Wide, element::IntegerOp<IntegerRounding::Ceil>, Streaming>,
+    .trunc = element::kernel_of<typename L::Wide, element::IntegerOp<IntegerRounding::Trunc>, Streaming>,
+    .round_half_even =
+        element::kernel_of<typename L::Wide, element::IntegerOp<IntegerRounding::HalfEven>, Streaming>,
+    .sign = element::kernel_of<typename L::Wide, element::SignOp, Streaming>,
+    .nan_to_num = element::kernel_of<typename L::Wide, element::NanToNumOp, Streaming>,
+    .sqrt = element::kernel_of<typename L::Wide, element::SqrtOp, Streaming>,
+    .exp = element::kernel_of<typename L::Wide, element::ExpOp, Streaming>,
+    .ln = element::kernel_of<typename L::Wide, element::LnOp, Streaming>,
+    .sin = element::kernel_of<typename L::Wide, element::SineOp<0>, Streaming>,
+    .cos = element::kernel_of<typename L::Wide, element::SineOp<1>, Streaming>,
+    .tan = element::kernel_of<typename L::Wide, element::TangentOp, Streaming>,
+    .streaming = Streaming ? nullptr : &element_table<L, true>,
 };
 
 }  // namespace

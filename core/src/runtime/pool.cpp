@@ -5,7 +5,9 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -22,15 +24,40 @@ constexpr std::size_t kSubmitterIndex = 0;
 // while an outside thread holds the submitter slot, kNoIndex otherwise.
 thread_local std::size_t t_worker_index = kNoIndex;
 
+// How long a thread that runs out of work keeps polling before it blocks on a
+// condition variable: a worker for the next job, a submitter for the workers
+// still inside its job. Element-wise jobs on large arrays take a millisecond
+// or less, a sleeping thread tens of microseconds to wake, and calls tend to
+// come in runs, so a short poll keeps the pool's speed-up on such jobs.
+constexpr auto kWorkerPoll = std::chrono::microseconds(200);
+constexpr auto kSubmitterPoll = std::chrono::microseconds(100);
+
+// Polls `done` until it holds or `limit` has passed; whether it held.
+template <class Done>
+bool poll(Done done, std::chrono::microseconds limit) noexcept {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (done()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+        if (std::chrono::steady_clock::now() >= until) return done();
+        std::this_thread::yield();
+    }
+}
+
 // One submitted job. It lives on the submitter's stack; workers reach it only
-// through the pool's queue and announce themselves in `active` (under the
-// pool mutex), so the submitter returns only once no worker holds it.
+// through the pool's queue and announce themselves in `active` (changed under
+// the pool mutex; a worker's decrement releases its writes), so the
+// submitter returns only once no worker holds it.
 struct Job {
     TaskRef task;
     std::size_t n_tasks;
     std::atomic<std::size_t> next{0};
-    std::size_t active = 0;  // workers inside this job; guarded by the pool mutex
-    Job* later = nullptr;    // queue link; guarded by the pool mutex
+    std::atomic<std::size_t> active{0};  // workers inside this job
+    Job* later = nullptr;                // queue link; guarded by the pool mutex
 
     Job(TaskRef t, std::size_t n) : task(t), n_tasks(n) {}
 
@@ -78,14 +105,20 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             if (tail_) tail_->later = &job; else head_ = &job;
             tail_ = &job;
+            posted_.fetch_add(1, std::memory_order_relaxed);
         }
         work_ready_.notify_all();
         job.work(worker);
         std::unique_lock<std::mutex> lock(mutex_);
         unlink(&job);
-        job_done_.wait(lock, [&] { return job.active == 0; });
-        // The workers' writes happen before their `active` decrement under the
-        // mutex, which this thread has now acquired.
+        if (job.active.load(std::memory_order_relaxed) != 0) {
+            // Unlinked, so no worker joins any more; those inside finish a chunk each.
+            lock.unlock();
+            poll([&] { return job.active.load(std::memory_order_acquire) == 0; }, kSubmitterPoll);
+            lock.lock();
+        }
+        job_done_.wait(lock, [&] { return job.active.load(std::memory_order_acquire) == 0; });
+        // The workers' writes happen before their release decrement of `active`.
     }
 
 private:
@@ -106,15 +139,22 @@ private:
         for (;;) {
             while (head_ && head_->exhausted()) unlink(head_);
             if (!head_) {
-                work_ready_.wait(lock);
+                // A job posted meanwhile is in the queue when the lock is
+                // taken again, so no notification can be missed.
+                const std::uint64_t seen = posted_.load(std::memory_order_relaxed);
+                lock.unlock();
+                const bool posted = poll([&] { return posted_.load(std::memory_order_relaxed) != seen; }, kWorkerPoll);
+                lock.lock();
+                if (!posted && !head_) work_ready_.wait(lock);
                 continue;
             }
             Job* job = head_;
-            ++job->active;
+            job->active.fetch_add(1, std::memory_order_relaxed);
             lock.unlock();
             job->work(index);
             lock.lock();
-            if (--job->active == 0) job_done_.notify_all();
+            // Nothing of the job is touched after this decrement.
+            if (job->active.fetch_sub(1, std::memory_order_release) == 1) job_done_.notify_all();
         }
     }
 
@@ -123,6 +163,7 @@ private:
     std::mutex mutex_;
     std::condition_variable work_ready_;
     std::condition_variable job_done_;
+    std::atomic<std::uint64_t> posted_{0};  // jobs ever queued, for polling workers
     Job* head_ = nullptr;
     Job* tail_ = nullptr;
 };

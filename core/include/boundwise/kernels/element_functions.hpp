@@ -33,6 +33,9 @@ struct ElementKernels {
     ElementKernel sin;
     ElementKernel cos;
     ElementKernel tan;
+    // The same kernels writing their results with non-temporal stores, for
+    // results too large to stay in the cache (null in that twin itself).
+    const ElementKernels* streaming;
 };
 
 // The table of `target`; the baseline one when the processor lacks `target`.
