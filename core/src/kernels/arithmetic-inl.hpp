@@ -143,17 +143,18 @@ struct MultiplyLanes {
     }
 };
 
-// The radius pass reads the midpoint q already stored in `m`. Where the
-// divisor excludes zero (|bm| > br, the test den > 0 of the reference),
+// The quotient q = fl(am / bm) and its radius in one pass. Where the divisor
+// excludes zero (|bm| > br, the test den > 0 of the reference),
 // den = down(|bm| - br) is positive and num >= 0; elsewhere the radius is +inf.
 // The residual of q is exact unless 0 < |am| < kQuotientResidualLimit, that of
 // num / den unless 0 < num < kQuotientResidualLimit.
-struct QuotientRadiusLanes {
+struct QuotientLanes {
     static constexpr bool defers = true;
     template <class V>
     [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& q,
                                                      V& r) const {
         using namespace lanes;
+        q = am / bm;
         const V a = abs(am);
         const V b = abs(bm);
         const V aq = abs(q);
@@ -166,26 +167,16 @@ struct QuotientRadiusLanes {
                          sign_set<V>(from_bits<V>(to_bits(ar) | to_bits(br))));
     }
     void operator()(double am, double ar, double bm, double br, double& q, double& r) const {
+        q = am / bm;
         r = quotient_radius(am, ar, bm, br, q);
-    }
-};
-
-// Midpoints of a quotient: plain divisions.
-struct QuotientMidpointOp {
-    static constexpr bool defers = false;
-    template <class V>
-    [[gnu::always_inline]] void operator()(const V& am, const V&, const V& bm, const V&, V& m, V& r) const {
-        m = am / bm;
-        r = m;  // scratch: overwritten by the radius pass
     }
 };
 
 // The loop over [begin, end): full vectors of V, then single elements with the
 // scalar form of the operation. A single-element operand is read once and
 // repeated; no other operand is read outside [begin, end). An operation that defers lanes has the group redone by its scalar
-// form. With `InOut`, the output midpoints are also an input (the quotient
-// radius pass).
-template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
+// form.
+template <class V, bool ASingle, bool BSingle, class Op>
 [[gnu::always_inline]] inline void binary_loop(KernelOperand a, KernelOperand b, KernelOutput out,
                                                std::size_t begin, std::size_t end, Op op) {
     const double* __restrict am = a.mid;
@@ -196,7 +187,7 @@ template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
     double* __restrict orad = out.rad;
     constexpr std::size_t width = lanes::Traits<V>::width;
     const auto scalar = [&](std::size_t j) {
-        double m = InOut ? om[j] : 0.0;
+        double m;
         double r;
         op(am[ASingle ? 0 : j], ar[ASingle ? 0 : j], bm[BSingle ? 0 : j], br[BSingle ? 0 : j], m, r);
         om[j] = m;
@@ -209,7 +200,7 @@ template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
         const V bm0 = BSingle ? splat<V>(bm[0]) : V{};
         const V br0 = BSingle ? splat<V>(br[0]) : V{};
         for (; i + width <= end; i += width) {
-            V m = InOut ? lanes::load<V>(om + i) : V{};
+            V m;
             V r;
             const V x = ASingle ? am0 : lanes::load<V>(am + i);
             const V xr = ASingle ? ar0 : lanes::load<V>(ar + i);
@@ -231,17 +222,17 @@ template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
     for (; i < end; ++i) scalar(i);
 }
 
-template <class V, bool InOut = false, class Op>
+template <class V, class Op>
 [[gnu::always_inline]] inline void binary_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
                                                   std::size_t begin, std::size_t end, Op op) {
     if (a.single && b.single) {
-        binary_loop<V, true, true, InOut>(a, b, out, begin, end, op);
+        binary_loop<V, true, true>(a, b, out, begin, end, op);
     } else if (a.single) {
-        binary_loop<V, true, false, InOut>(a, b, out, begin, end, op);
+        binary_loop<V, true, false>(a, b, out, begin, end, op);
     } else if (b.single) {
-        binary_loop<V, false, true, InOut>(a, b, out, begin, end, op);
+        binary_loop<V, false, true>(a, b, out, begin, end, op);
     } else {
-        binary_loop<V, false, false, InOut>(a, b, out, begin, end, op);
+        binary_loop<V, false, false>(a, b, out, begin, end, op);
     }
 }
 
@@ -259,12 +250,26 @@ template <class V>
     }
 }
 
-// Midpoint pass over the chunk (two or four lanes), then the radius pass.
-template <class VMid, class VRad>
-[[gnu::always_inline]] inline void divide_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
-                                                  std::size_t begin, std::size_t end) {
-    binary_layouts<VMid>(a, b, out, begin, end, QuotientMidpointOp{});
-    binary_layouts<VRad, true>(a, b, out, begin, end, QuotientRadiusLanes{});
+// Whether every divisor in [begin, end) excludes zero under plain rounding,
+// fl(bm - br) > 0 or fl(bm + br) < 0 (NaN fails both): the test that chooses
+// between the quotient kernel and the endpoint path. Blocks are scanned
+// without an early exit inside, so the test vectorises.
+template <class V>
+[[gnu::always_inline]] inline bool divisors_exclude_zero_loop(const double* __restrict bm, const double* __restrict br,
+                                                              std::size_t begin, std::size_t end) {
+    constexpr std::size_t width = lanes::Traits<V>::width;
+    constexpr std::size_t block = 64 * width;
+    const auto excludes = [](const V& m, const V& r) { return lanes::either<V>(m - r > splat<V>(0.0), m + r < splat<V>(0.0)); };
+    std::size_t i = begin;
+    for (; i + block <= end; i += block) {
+        auto all = excludes(lanes::load<V>(bm + i), lanes::load<V>(br + i));
+        for (std::size_t j = i + width; j < i + block; j += width)
+            all &= excludes(lanes::load<V>(bm + j), lanes::load<V>(br + j));
+        if (lanes::lane_bits<V>(all) != (1u << width) - 1) return false;
+    }
+    bool all = true;
+    for (; i < end; ++i) all &= (bm[i] - br[i] > 0) | (bm[i] + br[i] < 0);
+    return all;
 }
 
 // Sign bits flipped, two vectors per step; radii copied as a block.
@@ -293,9 +298,10 @@ void multiply_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::si
     multiply_layouts<V>(a, b, out, begin, end);
 }
 
-template <class VMid, class VRad>
-void divide_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin, std::size_t end) noexcept {
-    divide_layouts<VMid, VRad>(a, b, out, begin, end);
+template <class V>
+bool divisors_exclude_zero_kernel(KernelOperand b, std::size_t begin, std::size_t end) noexcept {
+    if (b.single) return divisors_exclude_zero_loop<double>(b.mid, b.rad, 0, 1);
+    return divisors_exclude_zero_loop<V>(b.mid, b.rad, begin, end);
 }
 
 template <class V>
@@ -310,7 +316,8 @@ inline constexpr ArithmeticKernels arithmetic_table{
     .add = binary_kernel<typename L::Wide, AddOp>,
     .subtract = binary_kernel<typename L::Wide, SubtractOp>,
     .multiply = multiply_kernel<typename L::Fused>,
-    .divide = divide_kernel<typename L::Wide, typename L::Fused>,
+    .divide = binary_kernel<typename L::Fused, QuotientLanes>,
+    .divisors_exclude_zero = divisors_exclude_zero_kernel<typename L::Wide>,
     .negate = negate_kernel<typename L::Wide>,
 };
 
