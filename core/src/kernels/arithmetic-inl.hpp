@@ -143,18 +143,18 @@ struct MultiplyLanes {
     }
 };
 
-// The quotient q = fl(am / bm) and its radius in one pass. Where the divisor
-// excludes zero (|bm| > br, the test den > 0 of the reference),
-// den = down(|bm| - br) is positive and num >= 0; elsewhere the radius is +inf.
-// The residual of q is exact unless 0 < |am| < kQuotientResidualLimit, that of
-// num / den unless 0 < num < kQuotientResidualLimit.
+// The quotient q = fl(am / bm) and its radius. Where the divisor excludes zero
+// (|bm| > br, the test den > 0 of the reference), den = down(|bm| - br) is
+// positive and num >= 0; elsewhere the radius is +inf. The residual of q is
+// exact unless 0 < |am| < kQuotientResidualLimit, that of num / den unless
+// 0 < num < kQuotientResidualLimit. The vector form takes q already divided
+// (see quotient_loop).
 struct QuotientLanes {
     static constexpr bool defers = true;
     template <class V>
-    [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& q,
-                                                     V& r) const {
+    [[gnu::always_inline]] lanes::Mask<V> radius(const V& am, const V& ar, const V& bm, const V& br, const V& q,
+                                                 V& r) const {
         using namespace lanes;
-        q = am / bm;
         const V a = abs(am);
         const V b = abs(bm);
         const V aq = abs(q);
@@ -233,6 +233,51 @@ template <class V, class Op>
         binary_loop<V, false, true>(a, b, out, begin, end, op);
     } else {
         binary_loop<V, false, false>(a, b, out, begin, end, op);
+    }
+}
+
+// Full vectors of a quotient, then the tail by binary_loop. The division of
+// the next group is issued before the radius of the current one, so its
+// latency overlaps that arithmetic instead of heading each group's chain.
+template <class V, bool ASingle, bool BSingle>
+[[gnu::always_inline]] inline void quotient_loop(KernelOperand a, KernelOperand b, KernelOutput out,
+                                                 std::size_t begin, std::size_t end) {
+    constexpr std::size_t width = lanes::Traits<V>::width;
+    const auto part = [](const double* p, bool single, std::size_t i) {
+        return single ? splat<V>(p[0]) : lanes::load<V>(p + i);
+    };
+    std::size_t i = begin;
+    if (i + width <= end) {
+        V next = part(a.mid, ASingle, i) / part(b.mid, BSingle, i);
+        for (; i + width <= end; i += width) {
+            const V q = next;
+            if (i + 2 * width <= end) next = part(a.mid, ASingle, i + width) / part(b.mid, BSingle, i + width);
+            V r;
+            const auto defer = QuotientLanes{}.radius<V>(part(a.mid, ASingle, i), part(a.rad, ASingle, i),
+                                                         part(b.mid, BSingle, i), part(b.rad, BSingle, i), q, r);
+            if (lanes::any<V>(defer)) [[unlikely]] {
+                binary_loop<double, ASingle, BSingle>(a, b, out, i, i + width, QuotientLanes{});
+                continue;
+            }
+            lanes::store(out.mid + i, q);
+            lanes::store(out.rad + i, r);
+        }
+    }
+    binary_loop<double, ASingle, BSingle>(a, b, out, i, end, QuotientLanes{});
+}
+
+template <class V>
+void divide_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin, std::size_t end) noexcept {
+    if constexpr (lanes::Traits<V>::width == 1) {
+        binary_layouts<V>(a, b, out, begin, end, QuotientLanes{});
+    } else if (a.single && b.single) {
+        quotient_loop<V, true, true>(a, b, out, begin, end);
+    } else if (a.single) {
+        quotient_loop<V, true, false>(a, b, out, begin, end);
+    } else if (b.single) {
+        quotient_loop<V, false, true>(a, b, out, begin, end);
+    } else {
+        quotient_loop<V, false, false>(a, b, out, begin, end);
     }
 }
 
@@ -316,7 +361,7 @@ inline constexpr ArithmeticKernels arithmetic_table{
     .add = binary_kernel<typename L::Wide, AddOp>,
     .subtract = binary_kernel<typename L::Wide, SubtractOp>,
     .multiply = multiply_kernel<typename L::Fused>,
-    .divide = binary_kernel<typename L::Fused, QuotientLanes>,
+    .divide = divide_kernel<typename L::Fused>,
     .divisors_exclude_zero = divisors_exclude_zero_kernel<typename L::Wide>,
     .negate = negate_kernel<typename L::Wide>,
 };
