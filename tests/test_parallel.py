@@ -322,13 +322,13 @@ class Slow:
         time.sleep(0.001)
         return 2.0
 
-small, large, square = bw.ones(1000), bw.ones(100000), bw.ones((200, 200))
+small, medium, large, square = bw.ones(1000), bw.ones(8192), bw.ones(100000), bw.ones((200, 200))
 calls = [
     lambda: small + Slow(),
     lambda: bw.ones(3).__iadd__(Slow()),
     lambda: bw.array([1.0, Slow()]),
     lambda: bw.zeros(1).__setstate__(([1], [Slow()], [0.0])),
-    lambda: small + small,  # sequential, lock released
+    lambda: medium + medium,  # sequential, lock released
     lambda: large * large,  # on the pool, lock released
     lambda: square @ square,  # BLAS, lock released
 ]
