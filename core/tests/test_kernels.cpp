@@ -241,13 +241,16 @@ BW_TEST(kernels, array_operations_on_the_pool_match_the_reference) {
     }
 }
 
-// The zero test of division against its plain expression: divisors from every
-// family (NaN, infinite and negative-zero radii, subnormals, huge values),
-// with one zero-holding element placed at every position around the lane
-// width and the scan block, on every range start.
+// The zero test of division against its plain expression, alone and inside
+// the quotient kernel (whose quotients, where it holds, are the reference's):
+// divisors from every family (NaN, infinite and negative-zero radii,
+// subnormals, huge values), with one zero-holding element placed at every
+// position around the lane width and the scan block, on every range start.
 BW_TEST(kernels, divisor_tests_match_the_plain_expression) {
     const auto excludes = [](double m, double r) { return (m - r > 0) || (m + r < 0); };
-    const std::size_t n = 4 * 64 * kWidest + 7;
+    const std::size_t n = 4 * 16 * kWidest + 7;
+    const Column a = column(n, 59, Role::Any);
+    const KernelOperand x{a.mid.data(), a.rad.data(), false};
     Column d = column(n, 60, Role::Divisor);
     std::vector<std::size_t> places{n};  // n: no zero-holding element
     for (std::size_t i = 0; i < n; i += 1 + i / 3) places.push_back(i);
@@ -264,10 +267,18 @@ BW_TEST(kernels, divisor_tests_match_the_plain_expression) {
                 for (const std::size_t begin : {std::size_t{0}, std::size_t{1}, std::size_t{5}, std::size_t{256}}) {
                     bool want = true;
                     for (std::size_t i = begin; i < n; ++i) want = want && excludes(c.mid[i], c.rad[i]);
-                    CHECK(table->divisors_exclude_zero({c.mid.data(), c.rad.data(), false}, begin, n) == want, place,
-                          begin, m, r);
+                    const KernelOperand y{c.mid.data(), c.rad.data(), false};
+                    CHECK(table->divisors_exclude_zero(y, begin, n) == want, place, begin, m, r);
+                    Output got(n);
+                    CHECK(table->divide_and_test(x, y, got.view(), begin, n) == want, place, begin, m, r);
+                    if (!want) continue;
+                    Output expected(n);
+                    reference().divide(x, y, expected.view(), begin, n);
+                    check_output(got, expected, begin, n, "divide_and_test", n);
                 }
                 CHECK(table->divisors_exclude_zero({&m, &r, true}, 0, n) == excludes(m, r), m, r);
+                Output got(n);
+                CHECK(table->divide_and_test(x, {&m, &r, true}, got.view(), 0, n) == excludes(m, r), m, r);
                 CHECK(reference().divisors_exclude_zero({&m, &r, true}, 0, 1) == excludes(m, r), m, r);
             }
 }

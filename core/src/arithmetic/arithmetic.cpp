@@ -96,9 +96,9 @@ Array multiply(const Array& a, const Array& b, const Shape& out) {
     return run_parallel(a, b, out, arithmetic_kernels().multiply, "array lengths must match for mul");
 }
 
-// Each chunk first tests its own divisors; once any chunk meets one that
-// contains zero, the remaining chunks stop and every element takes the
-// endpoint path, as when the whole divisor is scanned first.
+// Each chunk tests its own divisors while it divides; once any chunk meets one
+// that contains zero, the chunks not yet started are skipped and every element
+// takes the endpoint path, as when the whole divisor is scanned first.
 Quotient divide(const Array& a, const Array& b, const Shape& out) {
     static constexpr const char* kMessage = "array lengths must match for div";
     Array r = Array::uninitialized(out);
@@ -111,11 +111,7 @@ Quotient divide(const Array& a, const Array& b, const Shape& out) {
     std::atomic<bool> zero_divisor{false};
     for_each_chunk(n, kParallelThreshold, kArithmeticChunk, [&](std::size_t begin, std::size_t end) noexcept {
         if (zero_divisor.load(std::memory_order_relaxed)) return;
-        if (kernels.divisors_exclude_zero(y, begin, end)) {
-            kernels.divide(x, y, o, begin, end);
-        } else {
-            zero_divisor.store(true, std::memory_order_relaxed);
-        }
+        if (!kernels.divide_and_test(x, y, o, begin, end)) zero_divisor.store(true, std::memory_order_relaxed);
     });
     if (zero_divisor.load(std::memory_order_relaxed)) {
         divide_through_endpoints(x, y, o, n);

@@ -236,25 +236,58 @@ template <class V, class Op>
     }
 }
 
-// Full vectors of a quotient, then the tail by binary_loop. The division of
-// the next group is issued before the radius of the current one, so its
-// latency overlaps that arithmetic instead of heading each group's chain.
+// Lanes whose divisor excludes zero under plain rounding, fl(bm - br) > 0 or
+// fl(bm + br) < 0 (NaN fails both): the test that chooses between the
+// quotient kernel and the endpoint path.
+template <class V>
+[[gnu::always_inline]] inline lanes::Mask<V> excludes_zero(const V& bm, const V& br) {
+    return lanes::either<V>(bm - br > splat<V>(0.0), bm + br < splat<V>(0.0));
+}
+
+// Whether every divisor in [begin, end) excludes zero. Blocks are scanned
+// without an early exit inside, so the test vectorises.
+template <class V>
+[[gnu::always_inline]] inline bool divisors_exclude_zero_loop(const double* __restrict bm, const double* __restrict br,
+                                                              std::size_t begin, std::size_t end) {
+    constexpr std::size_t width = lanes::Traits<V>::width;
+    constexpr std::size_t block = 16 * width;
+    constexpr unsigned kAllLanes = (1u << width) - 1;
+    std::size_t i = begin;
+    for (; i + width <= end;) {
+        const std::size_t stop = end - i >= block ? i + block : end - (end - i) % width;
+        auto all = excludes_zero<V>(lanes::load<V>(bm + i), lanes::load<V>(br + i));
+        for (i += width; i < stop; i += width) all &= excludes_zero<V>(lanes::load<V>(bm + i), lanes::load<V>(br + i));
+        if (lanes::lane_bits<V>(all) != kAllLanes) return false;
+    }
+    bool all = true;
+    for (; i < end; ++i) all &= excludes_zero<double>(bm[i], br[i]);
+    return all;
+}
+
+// Full vectors of a quotient, then the tail by binary_loop; returns whether
+// every divisor in [begin, end) excludes zero (where one does not, the caller
+// discards the results). The division of the next group is issued before the
+// radius of the current one, so its latency overlaps that arithmetic instead
+// of heading each group's chain.
 template <class V, bool ASingle, bool BSingle>
-[[gnu::always_inline]] inline void quotient_loop(KernelOperand a, KernelOperand b, KernelOutput out,
+[[gnu::always_inline]] inline bool quotient_loop(KernelOperand a, KernelOperand b, KernelOutput out,
                                                  std::size_t begin, std::size_t end) {
     constexpr std::size_t width = lanes::Traits<V>::width;
     const auto part = [](const double* p, bool single, std::size_t i) {
         return single ? splat<V>(p[0]) : lanes::load<V>(p + i);
     };
     std::size_t i = begin;
+    auto all = excludes_zero<V>(splat<V>(1.0), splat<V>(0.0));
     if (i + width <= end) {
         V next = part(a.mid, ASingle, i) / part(b.mid, BSingle, i);
         for (; i + width <= end; i += width) {
             const V q = next;
             if (i + 2 * width <= end) next = part(a.mid, ASingle, i + width) / part(b.mid, BSingle, i + width);
+            const V bm = part(b.mid, BSingle, i);
+            const V br = part(b.rad, BSingle, i);
+            all &= excludes_zero<V>(bm, br);
             V r;
-            const auto defer = QuotientLanes{}.radius<V>(part(a.mid, ASingle, i), part(a.rad, ASingle, i),
-                                                         part(b.mid, BSingle, i), part(b.rad, BSingle, i), q, r);
+            const auto defer = QuotientLanes{}.radius<V>(part(a.mid, ASingle, i), part(a.rad, ASingle, i), bm, br, q, r);
             if (lanes::any<V>(defer)) [[unlikely]] {
                 binary_loop<double, ASingle, BSingle>(a, b, out, i, i + width, QuotientLanes{});
                 continue;
@@ -264,21 +297,31 @@ template <class V, bool ASingle, bool BSingle>
         }
     }
     binary_loop<double, ASingle, BSingle>(a, b, out, i, end, QuotientLanes{});
+    const bool tail = BSingle ? excludes_zero<double>(b.mid[0], b.rad[0])
+                              : divisors_exclude_zero_loop<double>(b.mid, b.rad, i, end);
+    return tail && lanes::lane_bits<V>(all) == (1u << width) - 1;
+}
+
+template <class V>
+bool divide_and_test_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin,
+                            std::size_t end) noexcept {
+    if constexpr (lanes::Traits<V>::width == 1) {
+        binary_layouts<V>(a, b, out, begin, end, QuotientLanes{});
+        return b.single ? excludes_zero<double>(b.mid[0], b.rad[0]) : divisors_exclude_zero_loop<V>(b.mid, b.rad, begin, end);
+    } else if (a.single && b.single) {
+        return quotient_loop<V, true, true>(a, b, out, begin, end);
+    } else if (a.single) {
+        return quotient_loop<V, true, false>(a, b, out, begin, end);
+    } else if (b.single) {
+        return quotient_loop<V, false, true>(a, b, out, begin, end);
+    } else {
+        return quotient_loop<V, false, false>(a, b, out, begin, end);
+    }
 }
 
 template <class V>
 void divide_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin, std::size_t end) noexcept {
-    if constexpr (lanes::Traits<V>::width == 1) {
-        binary_layouts<V>(a, b, out, begin, end, QuotientLanes{});
-    } else if (a.single && b.single) {
-        quotient_loop<V, true, true>(a, b, out, begin, end);
-    } else if (a.single) {
-        quotient_loop<V, true, false>(a, b, out, begin, end);
-    } else if (b.single) {
-        quotient_loop<V, false, true>(a, b, out, begin, end);
-    } else {
-        quotient_loop<V, false, false>(a, b, out, begin, end);
-    }
+    divide_and_test_kernel<V>(a, b, out, begin, end);
 }
 
 // V = double: the scalar reference (each element calls fma several times);
@@ -293,28 +336,6 @@ template <class V>
     } else {
         binary_layouts<V>(a, b, out, begin, end, MultiplyLanes<ExactFactor::None>{});
     }
-}
-
-// Whether every divisor in [begin, end) excludes zero under plain rounding,
-// fl(bm - br) > 0 or fl(bm + br) < 0 (NaN fails both): the test that chooses
-// between the quotient kernel and the endpoint path. Blocks are scanned
-// without an early exit inside, so the test vectorises.
-template <class V>
-[[gnu::always_inline]] inline bool divisors_exclude_zero_loop(const double* __restrict bm, const double* __restrict br,
-                                                              std::size_t begin, std::size_t end) {
-    constexpr std::size_t width = lanes::Traits<V>::width;
-    constexpr std::size_t block = 64 * width;
-    const auto excludes = [](const V& m, const V& r) { return lanes::either<V>(m - r > splat<V>(0.0), m + r < splat<V>(0.0)); };
-    std::size_t i = begin;
-    for (; i + block <= end; i += block) {
-        auto all = excludes(lanes::load<V>(bm + i), lanes::load<V>(br + i));
-        for (std::size_t j = i + width; j < i + block; j += width)
-            all &= excludes(lanes::load<V>(bm + j), lanes::load<V>(br + j));
-        if (lanes::lane_bits<V>(all) != (1u << width) - 1) return false;
-    }
-    bool all = true;
-    for (; i < end; ++i) all &= (bm[i] - br[i] > 0) | (bm[i] + br[i] < 0);
-    return all;
 }
 
 // Sign bits flipped, two vectors per step; radii copied as a block.
@@ -345,7 +366,7 @@ void multiply_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::si
 
 template <class V>
 bool divisors_exclude_zero_kernel(KernelOperand b, std::size_t begin, std::size_t end) noexcept {
-    if (b.single) return divisors_exclude_zero_loop<double>(b.mid, b.rad, 0, 1);
+    if (b.single) return excludes_zero<double>(b.mid[0], b.rad[0]);
     return divisors_exclude_zero_loop<V>(b.mid, b.rad, begin, end);
 }
 
@@ -362,6 +383,7 @@ inline constexpr ArithmeticKernels arithmetic_table{
     .subtract = binary_kernel<typename L::Wide, SubtractOp>,
     .multiply = multiply_kernel<typename L::Fused>,
     .divide = divide_kernel<typename L::Fused>,
+    .divide_and_test = divide_and_test_kernel<typename L::Fused>,
     .divisors_exclude_zero = divisors_exclude_zero_kernel<typename L::Wide>,
     .negate = negate_kernel<typename L::Wide>,
 };
