@@ -243,7 +243,6 @@ def operand(value):
 
 LARGE = 100_000
 CHUNK = bw._boundwise._parallel_constants()["arithmetic_chunk"]
-ONE_ZERO = [(2.0, 0.5)] * (LARGE // 2) + [(0.0, 0.5)] + [(2.0, 0.5)] * (LARGE // 2 - 1)
 
 
 class TestDivisionByZero:
@@ -257,7 +256,6 @@ class TestDivisionByZero:
             (1.0, [0.0, 0.0], False, True), (1.0, [(3.0, 5.0)], False, True),
             ([0.0] * LARGE, [0.0] * LARGE, False, True), ([1.0] * LARGE, 0.0, False, True),
             (2.0, [0.0] * LARGE, False, True),
-            ([i % 7 + 1.0 for i in range(LARGE)], ONE_ZERO, False, True),  # one warning, the rest still tight
             ([0.0, 2.0, 3.0], 0.0, True, True), ([0.0, 2.0, 3.0], [(0.0, 1.0)], True, True),
             ([0.0, 2.0, 3.0], [0.0], True, True), ([0.0, 2.0, 3.0], "itself", True, True),
             ([1.0, 2.0], [(3.0, 1.0), (-1.0, 0.5)], False, False), ([0.0], 3.0, False, False),

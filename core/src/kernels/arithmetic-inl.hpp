@@ -307,7 +307,8 @@ bool divide_and_test_kernel(KernelOperand a, KernelOperand b, KernelOutput out, 
                             std::size_t end) noexcept {
     if constexpr (lanes::Traits<V>::width == 1) {
         binary_layouts<V>(a, b, out, begin, end, QuotientLanes{});
-        return b.single ? excludes_zero<double>(b.mid[0], b.rad[0]) : divisors_exclude_zero_loop<V>(b.mid, b.rad, begin, end);
+        if (b.single) return excludes_zero<double>(b.mid[0], b.rad[0]);
+        return divisors_exclude_zero_loop<V>(b.mid, b.rad, begin, end);
     } else if (a.single && b.single) {
         return quotient_loop<V, true, true>(a, b, out, begin, end);
     } else if (a.single) {
