@@ -319,7 +319,8 @@ def adversarial(n: int, seed: int, divisor: bool) -> list[tuple[float, float]]:
 def test_one_divisor_holding_zero_sends_every_element_through_endpoints(n, zero_at):
     # The zero test runs inside the pooled quotient job; wherever the divisor
     # holding zero lies, every element must take the endpoint path, which is
-    # the first element's path in [x, 1] / [y, [-1, 1]], with one warning.
+    # the first element's path in [x, 1] / [y, [-1, 1]], with one warning; the
+    # element divided by zero is the entire line and every other encloses.
     xs, ys = adversarial(n, n, False), adversarial(n, n + 1, True)
     at = {"nowhere": None, "first": 0, "middle": n // 2, "last": n - 1}[zero_at]
     if at is not None:
@@ -327,7 +328,9 @@ def test_one_divisor_holding_zero_sends_every_element_through_endpoints(n, zero_
     result, caught = warned(lambda: from_pairs(xs) / from_pairs(ys))
     assert [str(w.message) for w in caught] == ([] if at is None else [DIVIDE_WARNING])
     got = pairs(result)
+    assert at is None or bits(got[at]) == bits((NAN, INF))
     for i in sorted({0, 1, CHUNK - 1, CHUNK, n // 2, n - 2, n - 1, *range(0, n, max(1, n // 200))} & set(range(n))):
+        check_element("/", xs[i], ys[i], got[i])
         alone = (from_pairs([xs[i]]) / from_pairs([ys[i]]) if at is None else
                  quietly(operator.truediv, from_pairs([xs[i], (1.0, 0.0)]), from_pairs([ys[i], (0.0, 1.0)])))
         assert bits(got[i]) == bits(pairs(alone)[0]), (i, xs[i], ys[i], got[i])
