@@ -7,6 +7,7 @@ from __future__ import annotations
 import hashlib
 import math
 import multiprocessing
+import operator
 import os
 import random
 import select
@@ -18,7 +19,7 @@ from pathlib import Path
 import pytest
 
 import boundwise as bw
-from oracles import (OPS, bits, encloses, exact_ends, exact_range, is_wide, lock_progress, releases_lock,
+from oracles import (OPS, bits, encloses, exact_ends, exact_range, is_wide, lock_progress, quietly, releases_lock,
                      run_python, snapshot)
 
 _CONSTANTS = bw._boundwise._parallel_constants()
@@ -58,12 +59,21 @@ def digest(arrays) -> str:
     return h.hexdigest()
 
 
+def with_zero(d, i: int):
+    """d with its element i (if any) made to contain zero: the endpoint path of division."""
+    mids = d.values()
+    mids[i:i + 1] = [0.0] if mids else []
+    return bw.from_raw_parts(mids, d.radii(), [d.size])
+
+
 def families(n: int) -> list:
-    """Every kernel path: array with array, with a one-element array, with a number, reflected, negated."""
+    """Every kernel path: array with array, with a one-element array, with a number, reflected, negated,
+    divided by a divisor holding zero in the middle or last chunk."""
     a, b, d = operand(n, 1), operand(n, 2), operand(n, 3, divisor=True)
     one, exact_one = operand(1, 4, divisor=True), operand(1, 5)
     return [a + b, a - b, a * b, a / d, a + one, one - a, a * one, a / one, a * exact_one,
-            a + 0.1, 0.3 - a, a * 3.0, a / 3.0, 7.0 / d, -a]
+            a + 0.1, 0.3 - a, a * 3.0, a / 3.0, 7.0 / d, -a,
+            quietly(operator.truediv, a, with_zero(d, n // 2)), quietly(operator.truediv, a, with_zero(d, n - 1))]
 
 
 def digests_in_subprocess(sizes: list[int], threads: str, disabled_features: str = "") -> list[str]:
@@ -271,13 +281,13 @@ class Slow:
         time.sleep(0.001)
         return 2.0
 
-small, large, square = bw.ones(1000), bw.ones(100000), bw.ones((200, 200))
+small, medium, large, square = bw.ones(1000), bw.ones(8192), bw.ones(100000), bw.ones((200, 200))
 calls = [
     lambda: small + Slow(),
     lambda: bw.ones(3).__iadd__(Slow()),
     lambda: bw.array([1.0, Slow()]),
     lambda: bw.zeros(1).__setstate__(([1], [Slow()], [0.0])),
-    lambda: small + small,  # sequential, lock released
+    lambda: medium + medium,  # sequential, lock released
     lambda: large * large,  # on the pool, lock released
     lambda: square @ square,  # BLAS, lock released
 ]

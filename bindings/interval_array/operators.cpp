@@ -8,6 +8,7 @@
 #include "boundwise/layout/broadcast.hpp"
 #include "boundwise/interval/endpoints.hpp"
 #include "boundwise/error.hpp"
+#include "interval_array/interval_array.hpp"
 #include "support/convert.hpp"
 #include "support/methods.hpp"
 #include "support/status.hpp"
@@ -33,24 +34,58 @@ PyObject* finish(Quotient q) {
     return wrap(std::move(q.value));
 }
 
-// array op other, or other op array when reflected. Operand values are copied
-// (sharing storage) and the lock is released for the arithmetic. `name` is the
+// Below this many result elements the arithmetic keeps the interpreter lock:
+// releasing and taking it back, and copying the operand values that the
+// release needs, cost more than such a call computes.
+constexpr std::uint64_t kReleaseLockFrom = 4096;
+
+// At least the element count of the broadcast result of a and b (each result
+// dimension is one of the operands' dimensions).
+std::uint64_t result_size_bound(const Array& a, const Array& b) {
+    if (a.size() == 1 || a.shape() == b.shape()) return b.size();
+    if (b.size() <= 1) return a.size();
+    return a.size() > UINT64_MAX / b.size() ? UINT64_MAX : a.size() * b.size();
+}
+
+Quotient apply(const Array& a, const Array& b, BinaryOp op, bool reflected) {
+    return reflected ? apply_binary(b, a, op) : apply_binary(a, b, op);
+}
+
+// array op other, or other op array when reflected. Large operations copy the
+// operand values (sharing storage), give back the borrows and release the lock
+// for the arithmetic; small ones compute on the borrowed values. `name` is the
 // operation's name in the TypeError for an unsupported operand.
 PyObject* binary(PyObject* array, PyObject* other, BinaryOp op, bool reflected, const char* name) {
-    const Array a = read_array(array);
     Quotient result;
     if (is_interval_array(other)) {
-        const Array b = read_array(other);
-        ReleasedLock unlocked;
-        result = reflected ? apply_binary(b, a, op) : apply_binary(a, b, op);
+        std::optional<Array> a, b;
+        {
+            const SharedBorrow left(array);
+            const SharedBorrow right(other);
+            if (result_size_bound(left.value(), right.value()) < kReleaseLockFrom) {
+                result = apply(left.value(), right.value(), op, reflected);
+            } else {
+                a = left.value();
+                b = right.value();
+            }
+        }
+        if (a) {
+            ReleasedLock unlocked;
+            result = apply(*a, *b, op, reflected);
+        }
     } else {
+        const Array a = read_array(array);
         const std::optional<Interval> x = try_number(other);
         if (!x) throw type_error(std::string("unsupported operand type for ") + name);
         // An int that no double equals is an interval operand, not a point.
         const std::optional<Array> b = x->rad != 0.0 ? std::optional(number_array(*x)) : std::nullopt;
-        ReleasedLock unlocked;
-        if (b) result = reflected ? apply_binary(*b, a, op) : apply_binary(a, *b, op);
-        else result = apply_with_number(a, x->mid, op, reflected);
+        const auto compute = [&] { return b ? apply(a, *b, op, reflected) : apply_with_number(a, x->mid, op, reflected); };
+        if (a.size() < kReleaseLockFrom) {
+            result = compute();
+        } else {
+            ReleasedLock unlocked;
+            result = compute();
+        }
     }
     return finish(std::move(result));
 }

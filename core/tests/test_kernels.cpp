@@ -14,6 +14,7 @@
 
 #include "boundwise/kernels/chunking.hpp"
 #include "boundwise/arithmetic/arithmetic.hpp"
+#include "boundwise/interval/endpoints.hpp"
 #include "exact.hpp"
 #include "harness.hpp"
 #include "values.hpp"
@@ -237,6 +238,74 @@ BW_TEST(kernels, array_operations_on_the_pool_match_the_reference) {
             check_output(got, want, 0, n, c.what, n);
         }
         CHECK(divide(x, y, {n}).flags == Status::None, n);
+    }
+}
+
+// The zero test of division against its plain expression, alone and inside
+// the quotient kernel (whose quotients, where it holds, are the reference's):
+// divisors from every family (NaN, infinite and negative-zero radii,
+// subnormals, huge values), with one zero-holding element placed at every
+// position around the lane width and the scan block, on every range start.
+BW_TEST(kernels, divisor_tests_match_the_plain_expression) {
+    const auto excludes = [](double m, double r) { return (m - r > 0) || (m + r < 0); };
+    const std::size_t n = 4 * 16 * kWidest + 7;
+    const Column a = column(n, 59, Role::Any);
+    const KernelOperand x{a.mid.data(), a.rad.data(), false};
+    Column d = column(n, 60, Role::Divisor);
+    std::vector<std::size_t> places{n};  // n: no zero-holding element
+    for (std::size_t i = 0; i < n; i += 1 + i / 3) places.push_back(i);
+    const std::pair<double, double> holding[] = {{0.0, 0.0}, {1.0, 1.0}, {-2.0, 2.0}, {bwtest::kNaN, 0.0}, {1.0, bwtest::kNaN},
+                                                 {1e300, kInf}, {0x1p-1074, 0x1p-1074}, {-0.0, -0.0}};
+    for (const ArithmeticKernels* table : target_tables())
+        for (const std::size_t place : places)
+            for (const auto& [m, r] : holding) {
+                Column c = d;
+                if (place < n) {
+                    c.mid[place] = m;
+                    c.rad[place] = r;
+                }
+                for (const std::size_t begin : {std::size_t{0}, std::size_t{1}, std::size_t{5}, std::size_t{256}}) {
+                    bool want = true;
+                    for (std::size_t i = begin; i < n; ++i) want = want && excludes(c.mid[i], c.rad[i]);
+                    const KernelOperand y{c.mid.data(), c.rad.data(), false};
+                    CHECK(table->divisors_exclude_zero(y, begin, n) == want, place, begin, m, r);
+                    Output got(n);
+                    CHECK(table->divide_and_test(x, y, got.view(), begin, n) == want, place, begin, m, r);
+                    if (!want) continue;
+                    Output expected(n);
+                    reference().divide(x, y, expected.view(), begin, n);
+                    check_output(got, expected, begin, n, "divide_and_test", n);
+                }
+                CHECK(table->divisors_exclude_zero({&m, &r, true}, 0, n) == excludes(m, r), m, r);
+                Output got(n);
+                CHECK(table->divide_and_test(x, {&m, &r, true}, got.view(), 0, n) == excludes(m, r), m, r);
+                CHECK(reference().divisors_exclude_zero({&m, &r, true}, 0, 1) == excludes(m, r), m, r);
+            }
+}
+
+// One divisor holding zero, in the first, a middle or the last chunk of a
+// pooled run (or of a run below the threshold), sends every element through
+// endpoints: the corner quotients rounded outward, the entire line (NaN, +inf)
+// where the divisor holds zero.
+BW_TEST(kernels, a_divisor_holding_zero_sends_every_element_through_endpoints) {
+    for (const std::size_t n : {std::size_t{1000}, 4 * kArithmeticChunk + 3}) {
+        const Column a = column(n, 70 + n, Role::Any);
+        for (const std::size_t place : {std::size_t{0}, n / 2, n - 1}) {
+            Column b = column(n, 80 + n, Role::Divisor);
+            b.mid[place] = 0.0;
+            const Quotient q = divide(Array::from_parts(a.mid, a.rad, {n}), Array::from_parts(b.mid, b.rad, {n}), {n});
+            CHECK(q.flags == Status::DividedByZero, n, place);
+            for (std::size_t i = 0; i < n; ++i) {
+                const Endpoints x = to_endpoints(a.mid[i], a.rad[i]);
+                const Endpoints y = to_endpoints(b.mid[i], b.rad[i]);
+                Interval want{bwtest::kNaN, kInf};
+                if (y.lo > 0 || y.hi < 0) {
+                    const Endpoints e = div_endpoints(x, y);
+                    want = from_endpoints(e.lo, e.hi);
+                }
+                CHECK(bits(q.value.mid()[i]) == bits(want.mid) && bits(q.value.rad()[i]) == bits(want.rad), n, place, i);
+            }
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "boundwise/arithmetic/arithmetic.hpp"
 
+#include <atomic>
 #include <cmath>
 #include <utility>
 
@@ -58,20 +59,6 @@ Array run_here(const Array& a, KernelOperand x, KernelOperand y, BinaryKernel ke
     return r;
 }
 
-// The fast path of division needs every divisor to exclude zero under plain
-// rounding: fl(bm - br) > 0 or fl(bm + br) < 0 (NaN fails both). Scanned in
-// blocks without early exit inside a block, so the test vectorises.
-bool divisors_exclude_zero(const double* bm, const double* br, std::uint64_t n) {
-    constexpr std::uint64_t kBlock = 1024;
-    for (std::uint64_t start = 0; start < n; start += kBlock) {
-        const std::uint64_t stop = n - start < kBlock ? n : start + kBlock;
-        bool all = true;
-        for (std::uint64_t i = start; i < stop; ++i) all &= (bm[i] - br[i] > 0) | (bm[i] + br[i] < 0);
-        if (!all) return false;
-    }
-    return true;
-}
-
 // Division through endpoints, for every element once some divisor contains
 // zero: the outward-rounded corner quotients for a divisor excluding zero; a
 // divisor containing zero (or NaN) gives the entire line (NaN, +inf).
@@ -93,6 +80,10 @@ void divide_through_endpoints(KernelOperand a, KernelOperand b, KernelOutput out
 
 }  // namespace
 
+bool divisors_exclude_zero(const double* bm, const double* br, std::uint64_t n) {
+    return arithmetic_kernels().divisors_exclude_zero({bm, br, false}, 0, n);
+}
+
 Array add(const Array& a, const Array& b, const Shape& out) {
     return run_parallel(a, b, out, arithmetic_kernels().add, "array lengths must match for add");
 }
@@ -105,6 +96,9 @@ Array multiply(const Array& a, const Array& b, const Shape& out) {
     return run_parallel(a, b, out, arithmetic_kernels().multiply, "array lengths must match for mul");
 }
 
+// Each chunk tests its own divisors while it divides; once any chunk meets one
+// that contains zero, the chunks not yet started are skipped and every element
+// takes the endpoint path, as when the whole divisor is scanned first.
 Quotient divide(const Array& a, const Array& b, const Shape& out) {
     static constexpr const char* kMessage = "array lengths must match for div";
     Array r = Array::uninitialized(out);
@@ -112,11 +106,17 @@ Quotient divide(const Array& a, const Array& b, const Shape& out) {
     if (n == 0) return {std::move(r)};
     const KernelOperand x = operand(a, n, kMessage);
     const KernelOperand y = operand(b, n, kMessage);
-    if (!divisors_exclude_zero(b.mid(), b.rad(), b.size())) {
-        divide_through_endpoints(x, y, output(r), n);
+    const KernelOutput o = output(r);
+    const ArithmeticKernels& kernels = arithmetic_kernels();
+    std::atomic<bool> zero_divisor{false};
+    for_each_chunk(n, kParallelThreshold, kArithmeticChunk, [&](std::size_t begin, std::size_t end) noexcept {
+        if (zero_divisor.load(std::memory_order_relaxed)) return;
+        if (!kernels.divide_and_test(x, y, o, begin, end)) zero_divisor.store(true, std::memory_order_relaxed);
+    });
+    if (zero_divisor.load(std::memory_order_relaxed)) {
+        divide_through_endpoints(x, y, o, n);
         return {std::move(r), Status::DividedByZero};
     }
-    run_chunked(arithmetic_kernels().divide, x, y, output(r), n);
     return {std::move(r)};
 }
 

@@ -143,16 +143,17 @@ struct MultiplyLanes {
     }
 };
 
-// The radius pass reads the midpoint q already stored in `m`. Where the
-// divisor excludes zero (|bm| > br, the test den > 0 of the reference),
-// den = down(|bm| - br) is positive and num >= 0; elsewhere the radius is +inf.
-// The residual of q is exact unless 0 < |am| < kQuotientResidualLimit, that of
-// num / den unless 0 < num < kQuotientResidualLimit.
-struct QuotientRadiusLanes {
+// The quotient q = fl(am / bm) and its radius. Where the divisor excludes zero
+// (|bm| > br, the test den > 0 of the reference), den = down(|bm| - br) is
+// positive and num >= 0; elsewhere the radius is +inf. The residual of q is
+// exact unless 0 < |am| < kQuotientResidualLimit, that of num / den unless
+// 0 < num < kQuotientResidualLimit. The vector form takes q already divided
+// (see quotient_loop).
+struct QuotientLanes {
     static constexpr bool defers = true;
     template <class V>
-    [[gnu::always_inline]] lanes::Mask<V> operator()(const V& am, const V& ar, const V& bm, const V& br, V& q,
-                                                     V& r) const {
+    [[gnu::always_inline]] lanes::Mask<V> radius(const V& am, const V& ar, const V& bm, const V& br, const V& q,
+                                                 V& r) const {
         using namespace lanes;
         const V a = abs(am);
         const V b = abs(bm);
@@ -166,26 +167,16 @@ struct QuotientRadiusLanes {
                          sign_set<V>(from_bits<V>(to_bits(ar) | to_bits(br))));
     }
     void operator()(double am, double ar, double bm, double br, double& q, double& r) const {
+        q = am / bm;
         r = quotient_radius(am, ar, bm, br, q);
-    }
-};
-
-// Midpoints of a quotient: plain divisions.
-struct QuotientMidpointOp {
-    static constexpr bool defers = false;
-    template <class V>
-    [[gnu::always_inline]] void operator()(const V& am, const V&, const V& bm, const V&, V& m, V& r) const {
-        m = am / bm;
-        r = m;  // scratch: overwritten by the radius pass
     }
 };
 
 // The loop over [begin, end): full vectors of V, then single elements with the
 // scalar form of the operation. A single-element operand is read once and
 // repeated; no other operand is read outside [begin, end). An operation that defers lanes has the group redone by its scalar
-// form. With `InOut`, the output midpoints are also an input (the quotient
-// radius pass).
-template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
+// form.
+template <class V, bool ASingle, bool BSingle, class Op>
 [[gnu::always_inline]] inline void binary_loop(KernelOperand a, KernelOperand b, KernelOutput out,
                                                std::size_t begin, std::size_t end, Op op) {
     const double* __restrict am = a.mid;
@@ -196,7 +187,7 @@ template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
     double* __restrict orad = out.rad;
     constexpr std::size_t width = lanes::Traits<V>::width;
     const auto scalar = [&](std::size_t j) {
-        double m = InOut ? om[j] : 0.0;
+        double m;
         double r;
         op(am[ASingle ? 0 : j], ar[ASingle ? 0 : j], bm[BSingle ? 0 : j], br[BSingle ? 0 : j], m, r);
         om[j] = m;
@@ -209,7 +200,7 @@ template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
         const V bm0 = BSingle ? splat<V>(bm[0]) : V{};
         const V br0 = BSingle ? splat<V>(br[0]) : V{};
         for (; i + width <= end; i += width) {
-            V m = InOut ? lanes::load<V>(om + i) : V{};
+            V m;
             V r;
             const V x = ASingle ? am0 : lanes::load<V>(am + i);
             const V xr = ASingle ? ar0 : lanes::load<V>(ar + i);
@@ -231,18 +222,107 @@ template <class V, bool ASingle, bool BSingle, bool InOut = false, class Op>
     for (; i < end; ++i) scalar(i);
 }
 
-template <class V, bool InOut = false, class Op>
+template <class V, class Op>
 [[gnu::always_inline]] inline void binary_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
                                                   std::size_t begin, std::size_t end, Op op) {
     if (a.single && b.single) {
-        binary_loop<V, true, true, InOut>(a, b, out, begin, end, op);
+        binary_loop<V, true, true>(a, b, out, begin, end, op);
     } else if (a.single) {
-        binary_loop<V, true, false, InOut>(a, b, out, begin, end, op);
+        binary_loop<V, true, false>(a, b, out, begin, end, op);
     } else if (b.single) {
-        binary_loop<V, false, true, InOut>(a, b, out, begin, end, op);
+        binary_loop<V, false, true>(a, b, out, begin, end, op);
     } else {
-        binary_loop<V, false, false, InOut>(a, b, out, begin, end, op);
+        binary_loop<V, false, false>(a, b, out, begin, end, op);
     }
+}
+
+// Lanes whose divisor excludes zero under plain rounding, fl(bm - br) > 0 or
+// fl(bm + br) < 0 (NaN fails both): the test that chooses between the
+// quotient kernel and the endpoint path.
+template <class V>
+[[gnu::always_inline]] inline lanes::Mask<V> excludes_zero(const V& bm, const V& br) {
+    return lanes::either<V>(bm - br > splat<V>(0.0), bm + br < splat<V>(0.0));
+}
+
+// Whether every divisor in [begin, end) excludes zero. Blocks are scanned
+// without an early exit inside, so the test vectorises.
+template <class V>
+[[gnu::always_inline]] inline bool divisors_exclude_zero_loop(const double* __restrict bm, const double* __restrict br,
+                                                              std::size_t begin, std::size_t end) {
+    constexpr std::size_t width = lanes::Traits<V>::width;
+    constexpr std::size_t block = 16 * width;
+    constexpr unsigned kAllLanes = (1u << width) - 1;
+    std::size_t i = begin;
+    for (; i + width <= end;) {
+        const std::size_t stop = end - i >= block ? i + block : end - (end - i) % width;
+        auto all = excludes_zero<V>(lanes::load<V>(bm + i), lanes::load<V>(br + i));
+        for (i += width; i < stop; i += width) all &= excludes_zero<V>(lanes::load<V>(bm + i), lanes::load<V>(br + i));
+        if (lanes::lane_bits<V>(all) != kAllLanes) return false;
+    }
+    bool all = true;
+    for (; i < end; ++i) all &= excludes_zero<double>(bm[i], br[i]);
+    return all;
+}
+
+// Full vectors of a quotient, then the tail by binary_loop; returns whether
+// every divisor in [begin, end) excludes zero (where one does not, the caller
+// discards the results). The division of the next group is issued before the
+// radius of the current one, so its latency overlaps that arithmetic instead
+// of heading each group's chain.
+template <class V, bool ASingle, bool BSingle>
+[[gnu::always_inline]] inline bool quotient_loop(KernelOperand a, KernelOperand b, KernelOutput out,
+                                                 std::size_t begin, std::size_t end) {
+    constexpr std::size_t width = lanes::Traits<V>::width;
+    const auto part = [](const double* p, bool single, std::size_t i) {
+        return single ? splat<V>(p[0]) : lanes::load<V>(p + i);
+    };
+    std::size_t i = begin;
+    auto all = excludes_zero<V>(splat<V>(1.0), splat<V>(0.0));
+    if (i + width <= end) {
+        V next = part(a.mid, ASingle, i) / part(b.mid, BSingle, i);
+        for (; i + width <= end; i += width) {
+            const V q = next;
+            if (i + 2 * width <= end) next = part(a.mid, ASingle, i + width) / part(b.mid, BSingle, i + width);
+            const V bm = part(b.mid, BSingle, i);
+            const V br = part(b.rad, BSingle, i);
+            all &= excludes_zero<V>(bm, br);
+            V r;
+            const auto defer = QuotientLanes{}.radius<V>(part(a.mid, ASingle, i), part(a.rad, ASingle, i), bm, br, q, r);
+            if (lanes::any<V>(defer)) [[unlikely]] {
+                binary_loop<double, ASingle, BSingle>(a, b, out, i, i + width, QuotientLanes{});
+                continue;
+            }
+            lanes::store(out.mid + i, q);
+            lanes::store(out.rad + i, r);
+        }
+    }
+    binary_loop<double, ASingle, BSingle>(a, b, out, i, end, QuotientLanes{});
+    const bool tail = BSingle ? excludes_zero<double>(b.mid[0], b.rad[0])
+                              : divisors_exclude_zero_loop<double>(b.mid, b.rad, i, end);
+    return tail && lanes::lane_bits<V>(all) == (1u << width) - 1;
+}
+
+template <class V>
+bool divide_and_test_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin,
+                            std::size_t end) noexcept {
+    if constexpr (lanes::Traits<V>::width == 1) {
+        binary_layouts<V>(a, b, out, begin, end, QuotientLanes{});
+        if (b.single) return excludes_zero<double>(b.mid[0], b.rad[0]);
+        return divisors_exclude_zero_loop<V>(b.mid, b.rad, begin, end);
+    } else if (a.single && b.single) {
+        return quotient_loop<V, true, true>(a, b, out, begin, end);
+    } else if (a.single) {
+        return quotient_loop<V, true, false>(a, b, out, begin, end);
+    } else if (b.single) {
+        return quotient_loop<V, false, true>(a, b, out, begin, end);
+    } else {
+        return quotient_loop<V, false, false>(a, b, out, begin, end);
+    }
+}
+
+template <class V>
+void divide_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin, std::size_t end) noexcept {
+    divide_and_test_kernel<V>(a, b, out, begin, end);
 }
 
 // V = double: the scalar reference (each element calls fma several times);
@@ -257,14 +337,6 @@ template <class V>
     } else {
         binary_layouts<V>(a, b, out, begin, end, MultiplyLanes<ExactFactor::None>{});
     }
-}
-
-// Midpoint pass over the chunk (two or four lanes), then the radius pass.
-template <class VMid, class VRad>
-[[gnu::always_inline]] inline void divide_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
-                                                  std::size_t begin, std::size_t end) {
-    binary_layouts<VMid>(a, b, out, begin, end, QuotientMidpointOp{});
-    binary_layouts<VRad, true>(a, b, out, begin, end, QuotientRadiusLanes{});
 }
 
 // Sign bits flipped, two vectors per step; radii copied as a block.
@@ -293,9 +365,10 @@ void multiply_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::si
     multiply_layouts<V>(a, b, out, begin, end);
 }
 
-template <class VMid, class VRad>
-void divide_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin, std::size_t end) noexcept {
-    divide_layouts<VMid, VRad>(a, b, out, begin, end);
+template <class V>
+bool divisors_exclude_zero_kernel(KernelOperand b, std::size_t begin, std::size_t end) noexcept {
+    if (b.single) return excludes_zero<double>(b.mid[0], b.rad[0]);
+    return divisors_exclude_zero_loop<V>(b.mid, b.rad, begin, end);
 }
 
 template <class V>
@@ -310,7 +383,9 @@ inline constexpr ArithmeticKernels arithmetic_table{
     .add = binary_kernel<typename L::Wide, AddOp>,
     .subtract = binary_kernel<typename L::Wide, SubtractOp>,
     .multiply = multiply_kernel<typename L::Fused>,
-    .divide = divide_kernel<typename L::Wide, typename L::Fused>,
+    .divide = divide_kernel<typename L::Fused>,
+    .divide_and_test = divide_and_test_kernel<typename L::Fused>,
+    .divisors_exclude_zero = divisors_exclude_zero_kernel<typename L::Wide>,
     .negate = negate_kernel<typename L::Wide>,
 };
 

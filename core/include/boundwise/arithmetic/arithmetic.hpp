@@ -18,6 +18,11 @@ Array subtract(const Array& a, const Array& b, const Shape& out);
 Array multiply(const Array& a, const Array& b, const Shape& out);
 Quotient divide(const Array& a, const Array& b, const Shape& out);
 
+// The test that sends a whole division through endpoints: false when some
+// divisor element has neither fl(bm - br) > 0 nor fl(bm + br) < 0 (NaN
+// included). For callers that must know before writing a result (in place).
+bool divisors_exclude_zero(const double* bm, const double* br, std::uint64_t n);
+
 // Forms with an exact number x on one side.
 Array add_point(const Array& a, double x);          // a + x (a - x is add_point(a, -x))
 Array point_minus(double x, const Array& a);        // x - a

@@ -29,6 +29,13 @@ struct KernelOutput {
 
 using BinaryKernel = void (*)(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin,
                               std::size_t end) noexcept;
+// Whether a test holds for every element [begin, end) of an operand (only
+// element 0 of a single operand).
+using OperandTest = bool (*)(KernelOperand x, std::size_t begin, std::size_t end) noexcept;
+// A binary kernel that also returns whether a test held for every element of
+// its range.
+using TestedKernel = bool (*)(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin,
+                              std::size_t end) noexcept;
 // Elements [0, n) of a one-operand kernel.
 using UnaryKernel = void (*)(const double* mid, const double* rad, KernelOutput out, std::size_t n) noexcept;
 
@@ -37,8 +44,14 @@ struct ArithmeticKernels {
     BinaryKernel subtract;
     BinaryKernel multiply;
     // The fast path of division: every divisor must exclude zero (or be a
-    // single exact non-zero number). Midpoint pass, then radius pass.
+    // single exact non-zero number). Quotient and radius in one pass.
     BinaryKernel divide;
+    // The same, returning divisors_exclude_zero over its range; where that is
+    // false the elements it wrote are to be replaced (the endpoint path).
+    TestedKernel divide_and_test;
+    // Whether every divisor excludes zero under plain rounding:
+    // fl(bm - br) > 0 or fl(bm + br) < 0; NaN fails both.
+    OperandTest divisors_exclude_zero;
     // Midpoints negated (sign bit flipped), radii copied.
     UnaryKernel negate;
 };
