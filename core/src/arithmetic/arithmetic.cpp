@@ -65,7 +65,7 @@ Array run_paired(const Array& a, const Array& b, const Shape& out, BinaryKernel 
 }
 
 // a op c for an operand c without elements of its own, into `r` (which may be a).
-void run_with(const Array& a, const Number& c, bool number_on_left, Array& r, BinaryKernel kernel) {
+void run_with(const Array& a, const Number& c, bool number_on_left, Array& r, KernelForms kernel) {
     JobOperand x = job_operand(a, a.size());
     x.is_output = a.shares_storage_with(r);
     BinaryJob job{x, c.operand(), output(r), r.size()};
@@ -101,6 +101,11 @@ void divide_through_endpoints(KernelOperand a, KernelOperand b, KernelOutput out
 
 void check_writable(const Array& a) {
     check_internal(a.has_unique_storage(), "an in-place form needs a buffer of its own");
+}
+
+void run_in_place(Array& a, const Array& b, KernelForms kernel, const char* message) {
+    check_writable(a);
+    run_binary(kernel, PairedJob(a, b, a, message).job());
 }
 
 }  // namespace
@@ -152,24 +157,25 @@ Quotient divide(const Array& a, const Array& b, const Shape& out) {
 }
 
 void add_in_place(Array& a, const Array& b) {
-    check_writable(a);
-    run_binary(arithmetic_kernels().add, PairedJob(a, b, a, "array lengths must match for add").job());
+    const ArithmeticKernels& k = arithmetic_kernels();
+    run_in_place(a, b, {k.add, k.add_into}, "array lengths must match for add");
 }
 
 void subtract_in_place(Array& a, const Array& b) {
-    check_writable(a);
-    run_binary(arithmetic_kernels().subtract, PairedJob(a, b, a, "array lengths must match for sub").job());
+    const ArithmeticKernels& k = arithmetic_kernels();
+    run_in_place(a, b, {k.subtract, k.subtract_into}, "array lengths must match for sub");
 }
 
 void multiply_in_place(Array& a, const Array& b) {
-    check_writable(a);
-    run_binary(arithmetic_kernels().multiply, PairedJob(a, b, a, "array lengths must match for mul").job());
+    const ArithmeticKernels& k = arithmetic_kernels();
+    run_in_place(a, b, {k.multiply, k.multiply_into}, "array lengths must match for mul");
 }
 
+// The two passes of the division kernel read a's elements after writing
+// midpoints, so a is read into scratch block by block.
 void divide_in_place(Array& a, const Array& b) {
-    check_writable(a);
     check_internal(!division_reports_zero(b), "an in-place division needs divisors that exclude zero");
-    run_binary(arithmetic_kernels().divide, PairedJob(a, b, a, "array lengths must match for div").job());
+    run_in_place(a, b, arithmetic_kernels().divide, "array lengths must match for div");
 }
 
 Array add_point(const Array& a, double x) {
@@ -201,12 +207,12 @@ Quotient divide_point(const Array& a, double x) {
 
 void add_point_in_place(Array& a, double x) {
     check_writable(a);
-    run_with(a, exact_number(x), false, a, arithmetic_kernels().add);
+    run_with(a, exact_number(x), false, a, {arithmetic_kernels().add, arithmetic_kernels().add_into});
 }
 
 void multiply_point_in_place(Array& a, double x) {
     check_writable(a);
-    run_with(a, exact_number(x), false, a, arithmetic_kernels().multiply);
+    run_with(a, exact_number(x), false, a, {arithmetic_kernels().multiply, arithmetic_kernels().multiply_into});
 }
 
 void divide_point_in_place(Array& a, double x) {

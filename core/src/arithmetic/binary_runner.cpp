@@ -36,14 +36,18 @@ KernelOperand copied(KernelOperand x, std::uint64_t begin, std::uint64_t count, 
     return {scratch.mid, scratch.rad, false};
 }
 
-// The kernel over `count` output elements. The kernels take restrict
+// The kernel over `count` output elements. The plain kernels take restrict
 // pointers, and division reads its operands again after writing midpoints,
-// so an operand that is the output is read block by block into scratch
-// before the kernel writes that block.
-void run_segment(BinaryKernel kernel, KernelOperand x, bool x_is_output, KernelOperand y, bool y_is_output,
+// so an operand that is the output goes to the in-place form or is read
+// block by block into scratch before the kernel writes the block.
+void run_segment(KernelForms kernel, KernelOperand x, bool x_is_output, KernelOperand y, bool y_is_output,
                  KernelOutput out, std::uint64_t count) noexcept {
     if (!x_is_output && !y_is_output) {
-        kernel(x, y, out, 0, count);
+        kernel.plain(x, y, out, 0, count);
+        return;
+    }
+    if (x_is_output && kernel.in_place) {
+        kernel.in_place(x, y, out, 0, count);
         return;
     }
     Scratch sx, sy;
@@ -51,7 +55,7 @@ void run_segment(BinaryKernel kernel, KernelOperand x, bool x_is_output, KernelO
         const std::uint64_t m = std::min(kBlock, count - s);
         const KernelOperand bx = x_is_output ? copied(x, s, m, sx) : shifted(x, s);
         const KernelOperand by = y_is_output ? copied(y, s, m, sy) : shifted(y, s);
-        kernel(bx, by, shifted(out, s), 0, m);
+        kernel.plain(bx, by, shifted(out, s), 0, m);
     }
 }
 
@@ -68,11 +72,13 @@ KernelOperand in_row(const JobOperand& x, std::uint64_t o, std::uint64_t at, boo
 }
 
 // Block [s, s + count) of x as the kernel reads it: a walked operand gathered
-// row piece by row piece, an operand that is the output copied.
+// row piece by row piece, an operand that is the output copied unless the
+// kernel reads it in place.
 KernelOperand gathered(const JobOperand& x, bool first, const BroadcastWalk& w, std::uint64_t s,
-                       std::uint64_t count, Scratch& scratch) {
+                       std::uint64_t count, bool in_place, Scratch& scratch) {
     if (x.pairing == Pairing::Single) return whole(x);
-    if (x.pairing == Pairing::Flat) return x.is_output ? copied(whole(x), s, count, scratch) : shifted(whole(x), s);
+    if (x.pairing == Pairing::Flat)
+        return x.is_output && !in_place ? copied(whole(x), s, count, scratch) : shifted(whole(x), s);
     const bool repeats = first ? w.a_repeats_in_row() : w.b_repeats_in_row();
     for_each_row(w, s, s + count, [&](std::uint64_t o, std::uint64_t ia, std::uint64_t ib, std::uint64_t length) {
         const std::uint64_t at = first ? ia : ib;
@@ -89,19 +95,20 @@ KernelOperand gathered(const JobOperand& x, bool first, const BroadcastWalk& w, 
     return {scratch.mid, scratch.rad, false};
 }
 
-void run_gathered(BinaryKernel kernel, const BinaryJob& job, std::uint64_t begin, std::uint64_t end) noexcept {
+void run_gathered(KernelForms kernel, const BinaryJob& job, std::uint64_t begin, std::uint64_t end) noexcept {
+    const bool in_place = job.a.is_output && kernel.in_place;
     Scratch sa, sb;
     for (std::uint64_t s = begin; s < end; s += kBlock) {
         const std::uint64_t count = std::min(kBlock, end - s);
-        const KernelOperand x = gathered(job.a, true, *job.walk, s, count, sa);
-        const KernelOperand y = gathered(job.b, false, *job.walk, s, count, sb);
-        kernel(x, y, shifted(job.out, s), 0, count);
+        const KernelOperand x = gathered(job.a, true, *job.walk, s, count, in_place, sa);
+        const KernelOperand y = gathered(job.b, false, *job.walk, s, count, in_place, sb);
+        (in_place ? kernel.in_place : kernel.plain)(x, y, shifted(job.out, s), 0, count);
     }
 }
 
 // Output elements [begin, end): one kernel call for a flat job, one per row
 // piece for long rows, gathered blocks for short ones.
-void run_range(BinaryKernel kernel, const BinaryJob& job, std::uint64_t begin, std::uint64_t end) noexcept {
+void run_range(KernelForms kernel, const BinaryJob& job, std::uint64_t begin, std::uint64_t end) noexcept {
     const BroadcastWalk* w = job.walk;
     if (w == nullptr) {
         run_segment(kernel, shifted(whole(job.a), begin), job.a.is_output, shifted(whole(job.b), begin),
@@ -118,7 +125,7 @@ void run_range(BinaryKernel kernel, const BinaryJob& job, std::uint64_t begin, s
 
 }  // namespace
 
-void run_binary(BinaryKernel kernel, const BinaryJob& job, Schedule schedule) {
+void run_binary(KernelForms kernel, const BinaryJob& job, Schedule schedule) {
     if (job.n == 0) return;
     check_internal(job.walk != nullptr || (job.a.pairing != Pairing::Walked && job.b.pairing != Pairing::Walked),
                    "a walked operand without a broadcast walk");

@@ -42,7 +42,18 @@ struct BinaryJob {
 // kParallelThreshold elements on) or on the calling thread.
 enum class Schedule { Pool, CallingThread };
 
-void run_binary(BinaryKernel kernel, const BinaryJob& job, Schedule schedule = Schedule::Pool);
+// An element kernel and, where it has one, its in-place form (a op= b with
+// a's elements read from the output), used when operand a is the output.
+// Without it, an operand that is the output is read into scratch block by
+// block before the kernel writes the block.
+struct KernelForms {
+    KernelForms(BinaryKernel plain_form, BinaryKernel in_place_form = nullptr)  // NOLINT(google-explicit-constructor)
+        : plain(plain_form), in_place(in_place_form) {}
+    BinaryKernel plain;
+    BinaryKernel in_place;
+};
+
+void run_binary(KernelForms kernel, const BinaryJob& job, Schedule schedule = Schedule::Pool);
 
 // The pairing of x with a result of shape `out` and n > 0 elements.
 inline Pairing pairing_of(const Array& x, std::uint64_t n) {

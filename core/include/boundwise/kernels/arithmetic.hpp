@@ -39,6 +39,11 @@ struct ArithmeticKernels {
     // The fast path of division: every divisor must exclude zero (or be a
     // single exact non-zero number). Midpoint pass, then radius pass.
     BinaryKernel divide;
+    // a op= b: the kernels above with a's elements read from the output
+    // (a.mid == out.mid, a not single); b may be the output as well (a op= a).
+    BinaryKernel add_into;
+    BinaryKernel subtract_into;
+    BinaryKernel multiply_into;
     // Midpoints negated (sign bit flipped), radii copied.
     UnaryKernel negate;
 };
