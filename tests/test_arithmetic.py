@@ -430,10 +430,14 @@ class TestDivisionByZero:
         "call",
         [lambda a: a / 0.0, lambda a: a / bw.array([(0.0, 1.0)]), lambda a: 1.0 / a,
          lambda a: operator.itruediv(a, 0.0), lambda a: operator.itruediv(a, bw.array([(0.0, 1.0)])),
-         lambda a: operator.itruediv(a, bw.zeros((2,)))],
-        ids=["number", "array", "reflected", "inplace-number", "inplace-array", "inplace-zeros"],
+         lambda a: operator.itruediv(a, bw.zeros((2,))), lambda a: operator.itruediv(a, bw.zeros((1, 2)).reshape([2])),
+         lambda a: a // 0.0, lambda a: a // bw.array([(1.0, 2.0)]), lambda a: a // bw.array([0.0, 1.0])],
+        ids=["number", "array", "reflected", "inplace-number", "inplace-array", "inplace-zeros", "inplace-shared",
+             "floor-number", "floor-array", "floor-zeros"],
     )
-    def test_warning_as_error_returns_no_result_and_leaves_the_array(self, call):
+    def test_warns_once_and_as_an_error_returns_no_result_and_leaves_the_array(self, call):
+        _, caught = warned(lambda: call(bw.array([(0.0, 0.5), (2.0, 0.0)])))
+        assert [str(w.message) for w in caught] == [DIVIDE_WARNING]
         a = bw.array([(0.0, 0.5), (2.0, 0.0)])
         before = snapshot(a)
         result = None
@@ -482,6 +486,8 @@ class TestOperands:
         assert b.values() == [2.0, 3.0] and c.values() == [1.0, 2.0]
         c *= 10.0
         assert a.values() == [2.0, 3.0]
+        a //= 2  # no in-place floor division: a is rebound, its aliases keep their values
+        assert a is not b and a.values() == [1.0, 1.0] and b.values() == [2.0, 3.0]
 
     def test_conversion_side_effects(self):
         a = bw.array([1.0, 2.0])
