@@ -55,7 +55,7 @@ struct KernelForms {
 
 void run_binary(KernelForms kernel, const BinaryJob& job, Schedule schedule = Schedule::Pool);
 
-// The pairing of x with a result of shape `out` and n > 0 elements.
+// The pairing of x with a result of n > 0 elements to whose shape x broadcasts.
 inline Pairing pairing_of(const Array& x, std::uint64_t n) {
     return x.size() == n ? Pairing::Flat : x.size() == 1 ? Pairing::Single : Pairing::Walked;
 }
