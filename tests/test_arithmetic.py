@@ -7,6 +7,9 @@ from __future__ import annotations
 import json
 import math
 import operator
+import random
+import subprocess
+import sys
 import warnings
 from fractions import Fraction
 
@@ -16,8 +19,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import boundwise as bw
-from oracles import (CONFORMANCE_PARTS, DATA, DBL_MAX, DIVIDE_WARNING, ETA, IN_PLACE, INF, NAN, OPS, Number, Raising,
-                     bits, conformance_cases, encloses, exact_ends, exact_range, finite_doubles, finite_intervals,
+from oracles import (CONFORMANCE_PARTS, DATA, DBL_MAX, DIVIDE_WARNING, ETA, IN_PLACE, INF, NAN, OPS, SPECIAL_VALUES,
+                     Number, Raising, bits, conformance_cases, encloses, exact_ends, exact_range, finite_doubles,
                      from_pairs, intervals, is_wide, mp_bounds, only, pairs, quietly, raises, snapshot,
                      tightest_element, ulp, warned)
 
@@ -99,21 +102,10 @@ class TestEnclosure:
         assert result.shape == (shape := np.broadcast_shapes(shape_a, shape_b))
         check_pairs(op, meeting_pairs(a, b), result)
         assert (snapshot(a), snapshot(b)) == before
-        if a.shape == shape:  # the in-place form computes the same doubles in place
-            target = alias = a.copy()
+        if a.shape == shape:  # the in-place form computes the same doubles in its own buffer
+            target = alias = shaped(xs, shape_a)
             target = quietly(IN_PLACE[op], target, b)
             assert target is alias and snapshot(target) == snapshot(result)
-
-    @pytest.mark.parametrize("op", list(OPS))
-    @HYPOTHESIS
-    @given(xs=st.lists(finite_intervals(), min_size=1, max_size=8), y=finite_intervals())
-    def test_single_element_operand_equals_materialised_copy(self, op, xs, y):
-        # A one-element operand is paired with every element without a copy; the
-        # result must be the same doubles as with the element repeated.
-        a = from_pairs(xs)
-        repeated = snapshot(quietly(OPS[op], a, from_pairs([y] * len(xs))))
-        assert snapshot(quietly(OPS[op], a, from_pairs([y]))) == repeated
-        assert snapshot(quietly(OPS[op], a, from_pairs([y], [1, 1])).reshape([len(xs)])) == repeated
 
     @pytest.mark.parametrize("op", list(OPS))
     @HYPOTHESIS
@@ -125,9 +117,10 @@ class TestEnclosure:
         forward = quietly(OPS[op], a, x)
         check_pairs(op, meeting_pairs(a, x), forward)
         check_pairs(op, meeting_pairs(x, a), quietly(OPS[op], x, a))
-        target = alias = a.copy()
-        target = quietly(IN_PLACE[op], target, x)
-        assert target is alias and snapshot(target) == snapshot(forward)
+        for target in (from_pairs(xs), a.copy()):  # its own buffer, and one shared with a
+            alias = target
+            target = quietly(IN_PLACE[op], target, x)
+            assert target is alias and snapshot(target) == snapshot(forward)
         assert snapshot(a) == before
         if math.isfinite(x) and all(math.isfinite(v) for e in xs for v in e):  # the documented identities
             assert snapshot(x - a) == snapshot((-a) + x) and snapshot(a - x) == snapshot(a + (-x))
@@ -158,6 +151,142 @@ class TestEnclosure:
         assert (-from_pairs(xs * 2, [2, len(xs)])).shape == (2, len(xs))
 
 
+def mixed(n, seed, divisor=False):
+    """n deterministic elements: rounding-prone, huge, tiny and subnormal values, NaN
+    midpoints and infinite radii; a divisor's elements exclude zero."""
+    rng = random.Random(seed)
+    odd = [(NAN, 0.0), (1.0, INF), (INF, 0.0), (-DBL_MAX, 0.0)]
+    elements = []
+    for _ in range(n):
+        m = rng.choice(SPECIAL_VALUES) * rng.choice([1.0, -1.0]) if rng.random() < 0.5 else rng.uniform(-10, 10)
+        e = rng.choice(odd) if rng.random() < 0.05 else (m, rng.choice([0.0, abs(m) * 2.0**-40, rng.random(), ETA]))
+        elements.append(e if not divisor or e[0] - e[1] > 0 or e[0] + e[1] < 0 else (1.5, 0.25))
+    return elements
+
+
+def expanded(x, shape):
+    """x's elements repeated to `shape` in a new array: the operand of the element-for-element kernels."""
+    m, r = (np.broadcast_to(np.array(v).reshape(x.shape), shape).ravel().tolist() for v in (x.values(), x.radii()))
+    return bw.from_raw_parts(m, r, list(shape))
+
+
+THRESHOLD = bw._boundwise._parallel_constants()["threshold"]
+CHUNK = bw._boundwise._parallel_constants()["arithmetic_chunk"]
+# Operand shapes broadcasting along leading, trailing and middle axes, in long
+# rows (one kernel call each) and short ones, over empty and unit axes, 0-d,
+# and big enough to cross the chunks of the pool.
+BROADCASTS = [
+    ((3,), (2, 1)), ((64, 70), (70,)), ((70,), (5, 70)), ((70, 1), (70,)), ((2, 3, 4), (3, 1)), ((4, 1, 5), (1, 3, 1)),
+    ((3, 1, 70), (1, 40, 1)), ((5, 1, 1), (4, 1)), ((6, 2, 3), (6, 1, 3)), ((0, 3), (3,)), ((2, 0), (1,)), ((0,), (1,)),
+    ((), (2, 2)), ((2, 2), ()), ((7,), (1,)), ((1, 1), (5,)), ((1, 1, 1), (3,)), ((THRESHOLD // 3 + 5, 3), (3,)), ((5, CHUNK + 3), (CHUNK + 3,)),
+    ((CHUNK + 3, 1), (1, 5)), ((2, THRESHOLD // 2 + 1), (2, 1)),
+]
+
+
+class TestBroadcastWithoutCopies:
+    @pytest.mark.parametrize("op", list(OPS))
+    @pytest.mark.parametrize("shape_a, shape_b", BROADCASTS)
+    def test_equals_the_materialised_operands_bit_for_bit(self, op, shape_a, shape_b):
+        shape = np.broadcast_shapes(shape_a, shape_b)
+        xs, ys = mixed(math.prod(shape_a), 1), mixed(math.prod(shape_b), 2, divisor=op == "/")
+        for left, right in ((shape_a, xs), (shape_b, ys)), ((shape_b, ys), (shape_a, xs)):
+            a, b = from_pairs(left[1], left[0]), from_pairs(right[1], right[0])
+            expected = snapshot(quietly(OPS[op], expanded(a, shape), expanded(b, shape)))
+            assert snapshot(quietly(OPS[op], a, b)) == expected
+            if a.shape == shape:  # in place, into its own buffer and into one it shares
+                target = from_pairs(left[1], left[0])
+                kept = target.reshape([-1])
+                for t in (from_pairs(left[1], left[0]), target):
+                    assert snapshot(quietly(IN_PLACE[op], t, b)) == expected
+                assert snapshot(kept) == snapshot(a.reshape([-1]))
+
+    @pytest.mark.parametrize("op", list(OPS))
+    def test_divisors_holding_zero_take_the_slow_path_for_every_element(self, op):
+        a, b = from_pairs(mixed(6 * 70, 3), (6, 70)), from_pairs(mixed(69, 4) + [(0.0, 1.0)], (70,))
+        expected = snapshot(quietly(OPS[op], a, expanded(b, (6, 70))))
+        assert snapshot(quietly(OPS[op], a, b)) == expected
+        assert snapshot(quietly(IN_PLACE[op], a, b)) == expected
+
+
+# Elements a chunk of the pool starts or ends at, and a few around them.
+def chunk_edges(n):
+    return sorted({i for k in range(n // CHUNK + 1) for i in range(k * CHUNK - 2, k * CHUNK + 3) if 0 <= i < n} | {n - 1})
+
+
+class TestInPlace:
+    @pytest.mark.parametrize("n", [4, THRESHOLD + CHUNK + 5])
+    @pytest.mark.parametrize("op", list(OPS))
+    @pytest.mark.parametrize("share", [None, lambda a: a.copy(), lambda a: a.reshape([-1]), lambda a: +a,
+                                       lambda a: a.ravel()], ids=["own", "copy", "reshape", "positive", "ravel"])
+    def test_target_as_operand_and_storage_sharers(self, op, n, share):
+        # a op= a reads each element before writing it; arrays sharing the buffer never change.
+        elements = mixed(n, 5, divisor=op == "/")
+        a = original = from_pairs(elements, (1, n))
+        expected = snapshot(OPS[op](from_pairs(elements, (1, n)), from_pairs(elements, (1, n))))
+        sharer = share(a) if share else None
+        before = snapshot(sharer) if share else None
+        a = IN_PLACE[op](a, a)
+        assert a is original and snapshot(a) == expected
+        if sharer is not None:
+            assert snapshot(sharer) == before
+            # An operand sharing the buffer (a view of the target) reads the old elements.
+            c = from_pairs(elements, (1, n))
+            assert snapshot(IN_PLACE[op](c, share(c))) == expected
+
+    @pytest.mark.parametrize("shape, other, op", [((2000, 1000), (1000,), "+="), ((2 * 10**6,), (2 * 10**6,), "*="),
+                                                  ((2 * 10**6,), (2 * 10**6,), "/="), ((2 * 10**6,), None, "-=")])
+    def test_peak_memory_does_not_grow(self, shape, other, op):
+        done = subprocess.run([sys.executable, "-c", PEAK_MEMORY, repr(shape), repr(other), op], capture_output=True,
+                              text=True, timeout=120)
+        if "clear_refs" in done.stderr:
+            pytest.skip("the peak resident size cannot be reset here")
+        assert done.returncode == 0, done.stderr
+        grown, result = map(int, done.stdout.split())
+        assert grown < result // 4, (grown, result)
+
+
+# Growth of the peak resident size during one in-place operation (Linux).
+PEAK_MEMORY = """
+import ast, math, operator, re, sys
+import boundwise as bw
+def kib(key):
+    return int(re.search(key + r":\\s+(\\d+)", open("/proc/self/status").read()).group(1))
+shape, other, op = ast.literal_eval(sys.argv[1]), ast.literal_eval(sys.argv[2]), sys.argv[3]
+a = bw.linspace(1.0, 2.0, math.prod(shape)).reshape(list(shape))
+b = 2.5 if other is None else bw.linspace(0.5, 1.5, other[0]).reshape(list(other))
+open("/proc/self/clear_refs", "w").write("5")
+before = kib("VmRSS")
+a = {"+=": operator.iadd, "-=": operator.isub, "*=": operator.imul, "/=": operator.itruediv}[op](a, b)
+print((kib("VmHWM") - before) * 1024, 16 * a.size)
+"""
+
+
+class TestPooledNumberForms:
+    @pytest.mark.parametrize("n", [THRESHOLD - 1, THRESHOLD, THRESHOLD + 1, 5 * CHUNK, 5 * CHUNK + 1])
+    @pytest.mark.parametrize("form", ["a+x", "a-x", "x-a", "a*x", "a/x", "a+=x", "a*=x", "a/=x"])
+    def test_chunk_edges_equal_the_calling_thread(self, form, n):
+        elements, x = mixed(n, 6), 0.1 if "/" not in form else -3.0
+        def apply(a):
+            if "=" in form:
+                return IN_PLACE[form[1]](a, x)
+            return OPS[form[1]](x, a) if form[0] == "x" else OPS[form[1]](a, x)
+        got = pairs(apply(from_pairs(elements)))
+        edges = chunk_edges(n)
+        # Short pieces run on the calling thread, through the same kernels.
+        want = [p for i in edges for p in pairs(apply(from_pairs(elements[i:i + 1] * 2)))[:1]]
+        assert bits(v for i in edges for v in got[i]) == bits(v for p in want for v in p)
+
+    @pytest.mark.parametrize("x, y", [(1.1e307, -DBL_MAX), (-DBL_MAX, 1.1e307), (-1.1e307, DBL_MAX)])
+    def test_sums_near_the_top_keep_a_finite_radius_on_the_pool(self, x, y):
+        # TwoSum's s - x overflowing would make the radius NaN in one operand order.
+        single = only(bw.array([x]) + bw.array([y]))
+        assert math.isfinite(single[1]) and single == only(bw.array([y]) + bw.array([x]))
+        n = THRESHOLD + 1
+        for result in (bw.array([x] * n) + bw.array([y]), bw.array([x] * n) + y, y + bw.array([x] * n),
+                       bw.array([x] * n) - (-y), bw.array([x] * n) + bw.array([y] * n)):
+            assert set(pairs(result)) == {single}
+
+
 # Points x op y: "exact" results have radius 0, "inexact" ones lost a tiny part
 # to underflow and must say so, "overflow" ones are +-inf with an infinite radius.
 POINTS = (
@@ -177,7 +306,7 @@ POINTS = (
         (DBL_MAX, "+", DBL_MAX / 2**52)]]
     # x + DBL_MAX whose TwoSum intermediate s - x rounds to infinity: a tie at
     # the top of the range, where the sum is finite and its error exact.
-    + [(x, op, y, "rounding-error") for t in (-8.2710850020089487e307,) for x, op, y in [
+    + [(x, op, y, "rounding-error") for t in (-8.2710850020089487e307, -1.1e307) for x, op, y in [
         (t, "+", DBL_MAX), (-t, "+", -DBL_MAX), (t, "-", -DBL_MAX), (-t, "-", DBL_MAX), (DBL_MAX, "+", t)]]
     + [(x, "/", y, "tight") for x in (1.0, 2.0, 0.1, 1e300, 7e-310)
        for y in (3.0, -3.0, 10.0, 0.1, 49.0, 1e-300, 3e-320)]
@@ -242,7 +371,7 @@ def operand(value):
 
 
 LARGE = 100_000
-CHUNK = bw._boundwise._parallel_constants()["arithmetic_chunk"]
+ONE_ZERO = [(2.0, 0.5)] * (LARGE // 2) + [(0.0, 0.5)] + [(2.0, 0.5)] * (LARGE // 2 - 1)
 
 
 class TestDivisionByZero:
@@ -289,10 +418,14 @@ class TestDivisionByZero:
         "call",
         [lambda a: a / 0.0, lambda a: a / bw.array([(0.0, 1.0)]), lambda a: 1.0 / a,
          lambda a: operator.itruediv(a, 0.0), lambda a: operator.itruediv(a, bw.array([(0.0, 1.0)])),
-         lambda a: operator.itruediv(a, bw.zeros((2,)))],
-        ids=["number", "array", "reflected", "inplace-number", "inplace-array", "inplace-zeros"],
+         lambda a: operator.itruediv(a, bw.zeros((2,))), lambda a: operator.itruediv(a, bw.zeros((1, 2)).reshape([2])),
+         lambda a: a // 0.0, lambda a: a // bw.array([(1.0, 2.0)]), lambda a: a // bw.array([0.0, 1.0])],
+        ids=["number", "array", "reflected", "inplace-number", "inplace-array", "inplace-zeros", "inplace-shared",
+             "floor-number", "floor-array", "floor-zeros"],
     )
-    def test_warning_as_error_returns_no_result_and_leaves_the_array(self, call):
+    def test_warns_once_and_as_an_error_returns_no_result_and_leaves_the_array(self, call):
+        _, caught = warned(lambda: call(bw.array([(0.0, 0.5), (2.0, 0.0)])))
+        assert [str(w.message) for w in caught] == [DIVIDE_WARNING]
         a = bw.array([(0.0, 0.5), (2.0, 0.0)])
         before = snapshot(a)
         result = None
@@ -373,6 +506,8 @@ class TestOperands:
         assert b.values() == [2.0, 3.0] and c.values() == [1.0, 2.0]
         c *= 10.0
         assert a.values() == [2.0, 3.0]
+        a //= 2  # no in-place floor division: a is rebound, its aliases keep their values
+        assert a is not b and a.values() == [1.0, 1.0] and b.values() == [2.0, 3.0]
 
     def test_conversion_side_effects(self):
         a = bw.array([1.0, 2.0])

@@ -68,12 +68,22 @@ def with_zero(d, i: int):
 
 def families(n: int) -> list:
     """Every kernel path: array with array, with a one-element array, with a number, reflected, negated,
-    divided by a divisor holding zero in the middle or last chunk."""
+    divided by a divisor holding zero in the middle or last chunk, broadcast in long rows and in short ones,
+    and in place (the target's own buffer, or itself)."""
     a, b, d = operand(n, 1), operand(n, 2), operand(n, 3, divisor=True)
     one, exact_one = operand(1, 4, divisor=True), operand(1, 5)
+    column, row = operand(3, 6).reshape([3, 1]), operand(3, 7)
+    in_place = [operand(n, 1) for _ in range(5)] + [operand(3 * n, 8).reshape([3, n])]
+    in_place[0] += b
+    in_place[1] *= 0.1
+    in_place[2] *= in_place[2]
+    in_place[3] /= d
+    in_place[4] -= in_place[4]
+    in_place[5] /= d
     return [a + b, a - b, a * b, a / d, a + one, one - a, a * one, a / one, a * exact_one,
             a + 0.1, 0.3 - a, a * 3.0, a / 3.0, 7.0 / d, -a,
-            quietly(operator.truediv, a, with_zero(d, n // 2)), quietly(operator.truediv, a, with_zero(d, n - 1))]
+            quietly(operator.truediv, a, with_zero(d, n // 2)), quietly(operator.truediv, a, with_zero(d, n - 1)),
+            column + a, a * column, a.reshape([n, 1]) - row, row / d.reshape([n, 1]), *in_place]
 
 
 def digests_in_subprocess(sizes: list[int], threads: str, disabled_features: str = "") -> list[str]:

@@ -116,34 +116,36 @@ PyObject* power_slot(PyObject* left, PyObject* right, PyObject* modulo) noexcept
 }
 
 // self op= other: the operand is read (under its own shared borrow) before the
-// exclusive borrow of self is taken, so `a += a` works; nothing is written
-// until the result and its warning are through.
+// exclusive borrow of self is taken; `a += a` uses the target itself, so that
+// its buffer stays unshared. The result is written into self's buffer when no
+// other array holds it and no warning can follow; otherwise it is computed as
+// a new array, and nothing is replaced until the result and its warning are
+// through.
 template <BinaryOp Op>
 PyObject* inplace_slot(PyObject* self, PyObject* other) noexcept {
     return guarded([&]() -> PyObject* {
         if (!is_interval_array(self)) Py_RETURN_NOTIMPLEMENTED;
         std::optional<Array> operand;
         std::optional<double> number;
-        if (is_interval_array(other)) {
-            operand = read_array(other);
-        } else {
-            const std::optional<Interval> x = try_number(other);
-            if (!x) throw type_error("unsupported operand type for in-place operation");
-            if (x->rad != 0.0) operand = number_array(*x);
-            else number = x->mid;
+        if (other != self) {
+            if (is_interval_array(other)) {
+                operand = read_array(other);
+            } else {
+                const std::optional<Interval> x = try_number(other);
+                if (!x) throw type_error("unsupported operand type for in-place operation");
+                if (x->rad != 0.0) operand = number_array(*x);
+                else number = x->mid;
+            }
         }
         ExclusiveBorrow borrow(self);
         Array& target = borrow.value();
-        Quotient result;
-        if (operand) {
-            check_inplace_target(target, *operand);
-            result = apply_binary(target, *operand, Op);
-        } else {
-            result = apply_with_number(target, *number, Op, false);
+        const Array* b = number ? nullptr : operand ? &*operand : &target;
+        if (b ? !write_in_place(target, *b, Op) : !write_in_place(target, *number, Op)) {
+            Quotient result = b ? apply_binary(target, *b, Op) : apply_with_number(target, *number, Op, false);
+            report_status(result.flags);
+            // Replacing the handle leaves arrays that shared the old buffer untouched.
+            target = std::move(result.value);
         }
-        report_status(result.flags);
-        // Replacing the handle leaves arrays that shared the old buffer untouched.
-        target = std::move(result.value);
         Py_INCREF(self);
         return self;
     });

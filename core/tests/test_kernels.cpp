@@ -211,6 +211,53 @@ BW_TEST(kernels, negation_matches_the_reference) {
     }
 }
 
+namespace {
+
+// The in-place forms against the plain kernels: a's elements (and b's, for
+// a op= a) are the output buffer itself, each range written in place; every
+// element outside the range keeps a's own value.
+void check_in_place(BinaryKernel ArithmeticKernels::*plain, BinaryKernel ArithmeticKernels::*in_place,
+                    const char* what, Role single_role) {
+    struct Case {
+        bool b_single;
+        bool b_is_a;
+    };
+    for (const Case c : {Case{false, false}, Case{true, false}, Case{false, true}})
+        for (const std::size_t n : sizes(kArithmeticChunk))
+            for (const std::size_t begin : {std::size_t{0}, std::size_t{1}, std::size_t{3}}) {
+                if (begin > n) continue;
+                const Column a = column(n, 60 + n, Role::Any);
+                const Column b = c.b_is_a ? a : column(c.b_single ? 1 : n, 70 + n, c.b_single ? single_role : Role::Any);
+                const KernelOperand x{a.mid_data(), a.rad_data(), false};
+                const KernelOperand y{b.mid_data(), b.rad_data(), c.b_single};
+                Output want(n);
+                std::copy(a.mid.begin(), a.mid.end(), want.mid.begin() + kGuards);
+                std::copy(a.rad.begin(), a.rad.end(), want.rad.begin() + kGuards);
+                if (n) (reference().*plain)(x, y, want.view(), begin, n);
+                for (const ArithmeticKernels* table : target_tables()) {
+                    Output got(n);
+                    std::copy(a.mid.begin(), a.mid.end(), got.mid.begin() + kGuards);
+                    std::copy(a.rad.begin(), a.rad.end(), got.rad.begin() + kGuards);
+                    const KernelOutput o = got.view();
+                    const KernelOperand self{o.mid, o.rad, false};
+                    (table->*in_place)(self, c.b_is_a ? self : y, o, begin, n);
+                    for (std::size_t i = 0; i < got.mid.size(); ++i)
+                        CHECK(bits(got.mid[i]) == bits(want.mid[i]) && bits(got.rad[i]) == bits(want.rad[i]), what,
+                              "n", n, "begin", begin, "b single", c.b_single, "b is a", c.b_is_a, "element", i);
+                }
+            }
+}
+
+}  // namespace
+
+BW_TEST(kernels, in_place_forms_match_the_reference) {
+    check_in_place(&ArithmeticKernels::add, &ArithmeticKernels::add_into, "add in place", Role::Any);
+    check_in_place(&ArithmeticKernels::subtract, &ArithmeticKernels::subtract_into, "subtract in place", Role::Any);
+    check_in_place(&ArithmeticKernels::multiply, &ArithmeticKernels::multiply_into, "multiply in place", Role::Any);
+    check_in_place(&ArithmeticKernels::multiply, &ArithmeticKernels::multiply_into, "multiply in place by a number",
+                   Role::Exact);
+}
+
 // The array operations split work at kParallelThreshold into chunks on the
 // pool; the result equals one reference run over the whole range.
 BW_TEST(kernels, array_operations_on_the_pool_match_the_reference) {

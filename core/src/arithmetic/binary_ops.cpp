@@ -1,7 +1,5 @@
 #include "boundwise/arithmetic/binary_ops.hpp"
 
-#include <optional>
-
 #include "boundwise/elementwise/functions.hpp"
 #include "boundwise/layout/broadcast.hpp"
 
@@ -20,17 +18,12 @@ Quotient apply_binary(const Array& a, const Array& b, BinaryOp op) {
     // The power loop pairs broadcast operands itself.
     if (op == BinaryOp::Power) return power(a, b);
     const Shape out = broadcast_result_shape(a, b);
-    const std::uint64_t count = element_count(out);
-    // Only operands the kernels cannot pair element by element are expanded.
-    std::optional<Array> expanded_a, expanded_b;
-    const Array& x = is_kernel_operand(a, count) ? a : expanded_a.emplace(broadcast_to(a, out));
-    const Array& y = is_kernel_operand(b, count) ? b : expanded_b.emplace(broadcast_to(b, out));
     switch (op) {
-        case BinaryOp::Add: return {add(x, y, out)};
-        case BinaryOp::Subtract: return {subtract(x, y, out)};
-        case BinaryOp::Multiply: return {multiply(x, y, out)};
-        case BinaryOp::Divide: return divide(x, y, out);
-        case BinaryOp::FloorDivide: return floor_of(divide(x, y, out));
+        case BinaryOp::Add: return {add(a, b, out)};
+        case BinaryOp::Subtract: return {subtract(a, b, out)};
+        case BinaryOp::Multiply: return {multiply(a, b, out)};
+        case BinaryOp::Divide: return divide(a, b, out);
+        case BinaryOp::FloorDivide: return floor_of(divide(a, b, out));
         case BinaryOp::Power: break;
     }
     return {};
@@ -46,6 +39,39 @@ Quotient apply_with_number(const Array& a, double x, BinaryOp op, bool number_on
         case BinaryOp::Power: return number_on_left ? power(x, a) : power(a, x);
     }
     return {};
+}
+
+bool write_in_place(Array& a, const Array& b, BinaryOp op) {
+    check_inplace_target(a, b);
+    if (!a.has_unique_storage()) return false;
+    switch (op) {
+        case BinaryOp::Add: add_in_place(a, b); return true;
+        case BinaryOp::Subtract: subtract_in_place(a, b); return true;
+        case BinaryOp::Multiply: multiply_in_place(a, b); return true;
+        case BinaryOp::Divide:
+            if (division_reports_zero(b)) return false;
+            divide_in_place(a, b);
+            return true;
+        case BinaryOp::FloorDivide:
+        case BinaryOp::Power: break;
+    }
+    return false;
+}
+
+bool write_in_place(Array& a, double x, BinaryOp op) {
+    if (!a.has_unique_storage()) return false;
+    switch (op) {
+        case BinaryOp::Add: add_point_in_place(a, x); return true;
+        case BinaryOp::Subtract: add_point_in_place(a, -x); return true;
+        case BinaryOp::Multiply: multiply_point_in_place(a, x); return true;
+        case BinaryOp::Divide:
+            if (x == 0) return false;
+            divide_point_in_place(a, x);
+            return true;
+        case BinaryOp::FloorDivide:
+        case BinaryOp::Power: break;
+    }
+    return false;
 }
 
 }  // namespace boundwise

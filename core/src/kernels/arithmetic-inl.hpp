@@ -172,40 +172,55 @@ struct QuotientLanes {
     }
 };
 
+// Where the loop reads operand a (and b): from their own buffers, or from the
+// output buffer, for the in-place forms a op= b and a op= a. Reading and
+// writing element i through the one output pointer keeps the restrict
+// promise when an operand is the output.
+enum class Source { Operands, OutputIsA, OutputIsAB };
+
 // The loop over [begin, end): full vectors of V, then single elements with the
 // scalar form of the operation. A single-element operand is read once and
-// repeated; no other operand is read outside [begin, end). An operation that defers lanes has the group redone by its scalar
-// form.
-template <class V, bool ASingle, bool BSingle, class Op>
+// repeated; no other operand is read outside [begin, end). An operation that
+// defers lanes has the group redone by its scalar form; every element is read
+// before its own output is written, so that works in place as well.
+template <class V, bool ASingle, bool BSingle, Source S = Source::Operands, class Op>
 [[gnu::always_inline]] inline void binary_loop(KernelOperand a, KernelOperand b, KernelOutput out,
                                                std::size_t begin, std::size_t end, Op op) {
-    const double* __restrict am = a.mid;
-    const double* __restrict ar = a.rad;
-    const double* __restrict bm = b.mid;
-    const double* __restrict br = b.rad;
+    static_assert(S == Source::Operands || !ASingle, "only a full operand can be the output");
+    static_assert(S != Source::OutputIsAB || !BSingle, "only a full operand can be the output");
+    constexpr bool a_out = S != Source::Operands;
+    constexpr bool b_out = S == Source::OutputIsAB;
     double* __restrict om = out.mid;
     double* __restrict orad = out.rad;
+    const double* __restrict am = a_out ? nullptr : a.mid;
+    const double* __restrict ar = a_out ? nullptr : a.rad;
+    const double* __restrict bm = b_out ? nullptr : b.mid;
+    const double* __restrict br = b_out ? nullptr : b.rad;
+    const auto a_mid = [&](std::size_t j) -> const double* { return a_out ? om + j : am + (ASingle ? 0 : j); };
+    const auto a_rad = [&](std::size_t j) -> const double* { return a_out ? orad + j : ar + (ASingle ? 0 : j); };
+    const auto b_mid = [&](std::size_t j) -> const double* { return b_out ? om + j : bm + (BSingle ? 0 : j); };
+    const auto b_rad = [&](std::size_t j) -> const double* { return b_out ? orad + j : br + (BSingle ? 0 : j); };
     constexpr std::size_t width = lanes::Traits<V>::width;
     const auto scalar = [&](std::size_t j) {
         double m;
         double r;
-        op(am[ASingle ? 0 : j], ar[ASingle ? 0 : j], bm[BSingle ? 0 : j], br[BSingle ? 0 : j], m, r);
+        op(*a_mid(j), *a_rad(j), *b_mid(j), *b_rad(j), m, r);
         om[j] = m;
         orad[j] = r;
     };
     std::size_t i = begin;
     if constexpr (width > 1) {
-        const V am0 = ASingle ? splat<V>(am[0]) : V{};
-        const V ar0 = ASingle ? splat<V>(ar[0]) : V{};
-        const V bm0 = BSingle ? splat<V>(bm[0]) : V{};
-        const V br0 = BSingle ? splat<V>(br[0]) : V{};
+        const V am0 = ASingle ? splat<V>(*a_mid(0)) : V{};
+        const V ar0 = ASingle ? splat<V>(*a_rad(0)) : V{};
+        const V bm0 = BSingle ? splat<V>(*b_mid(0)) : V{};
+        const V br0 = BSingle ? splat<V>(*b_rad(0)) : V{};
         for (; i + width <= end; i += width) {
             V m;
             V r;
-            const V x = ASingle ? am0 : lanes::load<V>(am + i);
-            const V xr = ASingle ? ar0 : lanes::load<V>(ar + i);
-            const V y = BSingle ? bm0 : lanes::load<V>(bm + i);
-            const V yr = BSingle ? br0 : lanes::load<V>(br + i);
+            const V x = ASingle ? am0 : lanes::load<V>(a_mid(i));
+            const V xr = ASingle ? ar0 : lanes::load<V>(a_rad(i));
+            const V y = BSingle ? bm0 : lanes::load<V>(b_mid(i));
+            const V yr = BSingle ? br0 : lanes::load<V>(b_rad(i));
             if constexpr (Op::defers) {
                 const auto defer = op(x, xr, y, yr, m, r);
                 if (lanes::any<V>(defer)) [[unlikely]] {
@@ -222,10 +237,18 @@ template <class V, bool ASingle, bool BSingle, class Op>
     for (; i < end; ++i) scalar(i);
 }
 
-template <class V, class Op>
+template <class V, Source S = Source::Operands, class Op>
 [[gnu::always_inline]] inline void binary_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
                                                   std::size_t begin, std::size_t end, Op op) {
-    if (a.single && b.single) {
+    if constexpr (S == Source::OutputIsAB) {
+        binary_loop<V, false, false, S>(a, b, out, begin, end, op);
+    } else if constexpr (S == Source::OutputIsA) {
+        if (b.single) {
+            binary_loop<V, false, true, S>(a, b, out, begin, end, op);
+        } else {
+            binary_loop<V, false, false, S>(a, b, out, begin, end, op);
+        }
+    } else if (a.single && b.single) {
         binary_loop<V, true, true>(a, b, out, begin, end, op);
     } else if (a.single) {
         binary_loop<V, true, false>(a, b, out, begin, end, op);
@@ -327,15 +350,17 @@ void divide_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size
 
 // V = double: the scalar reference (each element calls fma several times);
 // V = V4: the four-lane forms.
-template <class V>
+template <class V, Source S = Source::Operands>
 [[gnu::always_inline]] inline void multiply_layouts(KernelOperand a, KernelOperand b, KernelOutput out,
                                                     std::size_t begin, std::size_t end) {
-    if (b.single && !a.single && b.rad[0] == 0) {
-        binary_loop<V, false, true>(a, b, out, begin, end, MultiplyLanes<ExactFactor::B>{});
-    } else if (a.single && !b.single && a.rad[0] == 0) {
+    if constexpr (S == Source::OutputIsAB) {
+        binary_loop<V, false, false, S>(a, b, out, begin, end, MultiplyLanes<ExactFactor::None>{});
+    } else if (b.single && !a.single && b.rad[0] == 0) {
+        binary_loop<V, false, true, S>(a, b, out, begin, end, MultiplyLanes<ExactFactor::B>{});
+    } else if (S == Source::Operands && a.single && !b.single && a.rad[0] == 0) {
         binary_loop<V, true, false>(a, b, out, begin, end, MultiplyLanes<ExactFactor::A>{});
     } else {
-        binary_layouts<V>(a, b, out, begin, end, MultiplyLanes<ExactFactor::None>{});
+        binary_layouts<V, S>(a, b, out, begin, end, MultiplyLanes<ExactFactor::None>{});
     }
 }
 
@@ -371,6 +396,28 @@ bool divisors_exclude_zero_kernel(KernelOperand b, std::size_t begin, std::size_
     return divisors_exclude_zero_loop<V>(b.mid, b.rad, begin, end);
 }
 
+// The in-place forms: a's elements are the output's (a.mid == out.mid), and
+// b's too when b.mid == out.mid.
+template <class V, class Op>
+void binary_into_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin,
+                        std::size_t end) noexcept {
+    if (!b.single && b.mid == out.mid) {
+        binary_layouts<V, Source::OutputIsAB>(a, b, out, begin, end, Op{});
+    } else {
+        binary_layouts<V, Source::OutputIsA>(a, b, out, begin, end, Op{});
+    }
+}
+
+template <class V>
+void multiply_into_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin,
+                          std::size_t end) noexcept {
+    if (!b.single && b.mid == out.mid) {
+        multiply_layouts<V, Source::OutputIsAB>(a, b, out, begin, end);
+    } else {
+        multiply_layouts<V, Source::OutputIsA>(a, b, out, begin, end);
+    }
+}
+
 template <class V>
 void negate_kernel(const double* mid, const double* rad, KernelOutput out, std::size_t n) noexcept {
     negate_loop<V>(mid, rad, out, n);
@@ -386,6 +433,9 @@ inline constexpr ArithmeticKernels arithmetic_table{
     .divide = divide_kernel<typename L::Fused>,
     .divide_and_test = divide_and_test_kernel<typename L::Fused>,
     .divisors_exclude_zero = divisors_exclude_zero_kernel<typename L::Wide>,
+    .add_into = binary_into_kernel<typename L::Wide, AddOp>,
+    .subtract_into = binary_into_kernel<typename L::Wide, SubtractOp>,
+    .multiply_into = multiply_into_kernel<typename L::Fused>,
     .negate = negate_kernel<typename L::Wide>,
 };
 

@@ -1,6 +1,8 @@
 #include "boundwise/layout/broadcast.hpp"
+#include "boundwise/layout/broadcast_walk.hpp"
 
 #include <algorithm>
+#include <array>
 
 #include "boundwise/error.hpp"
 
@@ -61,6 +63,50 @@ Array broadcast_to(const Array& x, const Shape& target) {
         }
     }
     return out;
+}
+
+namespace {
+
+// An operand's stride along each axis of `out` (right-aligned): its row-major
+// stride where its own dimension is greater than 1, 0 where it repeats.
+std::array<std::uint64_t, kMaxDims> strides_within(const Shape& x, const Shape& out) {
+    std::array<std::uint64_t, kMaxDims> stride{};
+    const std::size_t offset = out.size() - x.size();
+    std::uint64_t step = 1;
+    for (std::size_t k = x.size(); k-- > 0;) {
+        if (x[k] > 1) stride[k + offset] = step;
+        step *= x[k];
+    }
+    return stride;
+}
+
+}  // namespace
+
+BroadcastWalk plan_broadcast_walk(const Shape& a, const Shape& b, const Shape& out) {
+    check_internal(out.size() <= kMaxDims && a.size() <= out.size() && b.size() <= out.size(),
+                   "broadcast walk: operands of more dimensions than the result");
+    const auto sa = strides_within(a, out);
+    const auto sb = strides_within(b, out);
+    BroadcastWalk w;
+    for (std::size_t k = 0; k < out.size(); ++k) {
+        if (out[k] == 1) continue;
+        const std::size_t last = w.ndim - 1;
+        // Axis k continues the previous one for both operands: fold it in.
+        if (w.ndim > 0 && w.a_stride[last] == sa[k] * out[k] && w.b_stride[last] == sb[k] * out[k]) {
+            w.dims[last] *= out[k];
+            w.a_stride[last] = sa[k];
+            w.b_stride[last] = sb[k];
+            continue;
+        }
+        w.dims[w.ndim] = out[k];
+        w.a_stride[w.ndim] = sa[k];
+        w.b_stride[w.ndim] = sb[k];
+        ++w.ndim;
+    }
+    if (w.ndim == 0) w.ndim = w.dims[0] = 1;  // one element: a row of one
+    check_internal(w.a_stride[w.ndim - 1] <= 1 && w.b_stride[w.ndim - 1] <= 1 && element_count(out) > 0,
+                   "broadcast walk: a row that is neither contiguous nor repeated");
+    return w;
 }
 
 void check_inplace_target(const Array& a, const Array& b) {

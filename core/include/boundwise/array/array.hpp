@@ -45,6 +45,8 @@ public:
     // Gives this array a buffer of its own when the current one is shared.
     void make_unique();
     bool shares_storage_with(const Array& other) const { return storage_.get() == other.storage_.get(); }
+    // No other array value holds this buffer, so writing it changes no one else's elements.
+    bool has_unique_storage() const { return storage_->is_unique(); }
 
     // Same storage, new shape of equal element count (InternalFailure otherwise).
     Array with_shape(Shape shape) const;

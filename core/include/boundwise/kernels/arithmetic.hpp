@@ -52,6 +52,11 @@ struct ArithmeticKernels {
     // Whether every divisor excludes zero under plain rounding:
     // fl(bm - br) > 0 or fl(bm + br) < 0; NaN fails both.
     OperandTest divisors_exclude_zero;
+    // a op= b: the kernels above with a's elements read from the output
+    // (a.mid == out.mid, a not single); b may be the output as well (a op= a).
+    BinaryKernel add_into;
+    BinaryKernel subtract_into;
+    BinaryKernel multiply_into;
     // Midpoints negated (sign bit flipped), radii copied.
     UnaryKernel negate;
 };
