@@ -8,11 +8,13 @@ array; ``mid`` and ``rad`` are Dask float64 arrays of the midpoints and radii
 with the same chunks; ``compute()`` assembles an ``IntervalArray``.
 
 Element-wise work runs block by block through the one-machine kernels, so its
-results are bit for bit the one-machine results. Reductions and matrix
-products combine partial results in another order than the one-machine loops;
-they are still enclosures, because every combining step is interval arithmetic
-(a sum of enclosures of partial sums encloses the total), but their radii
-differ from the one-machine radii by the rounding of the combining steps.
+results are bit for bit the one-machine results. So are ``max`` and ``min``
+(but for the NaN rule of their methods): their partials travel as
+outward-rounded ends, which combine exactly. Sums, means and matrix products
+combine partial results in another order than the one-machine loops; they are
+still enclosures, because every combining step is interval arithmetic (a sum
+of enclosures of partial sums encloses the total), but their radii differ from
+the one-machine radii by the rounding of the combining steps.
 
 Needs Dask (``pip install "boundwise[dask]"``); ``import boundwise`` does not.
 """
@@ -446,7 +448,8 @@ class ChunkedIntervalArray(DaskMethodsMixin):
     exp, ln, log, log2, log10 = _unary("exp"), _unary("ln"), _unary("log"), _unary("log2"), _unary("log10")
     sqrt, sin, cos, tan = _unary("sqrt"), _unary("sin"), _unary("cos"), _unary("tan")
 
-    # Reductions: a tree whose combining step is interval arithmetic.
+    # Reductions: a tree whose combining step is interval arithmetic (sums) or
+    # the exact max / min of ends (extremes).
     def sum(self, axis: int | None = None, split_every: int = SPLIT_EVERY) -> ChunkedIntervalArray:
         """Enclosure of the sum of all elements (a (midpoint, radius) pair once
         computed) or along an axis: block sums combined by interval addition."""
@@ -460,11 +463,13 @@ class ChunkedIntervalArray(DaskMethodsMixin):
         return self._reduce("sum", axis, split_every, partial(_divide_by_count, count))
 
     def max(self, axis: int | None = None, split_every: int = SPLIT_EVERY) -> ChunkedIntervalArray:
-        """Enclosure of the interval maximum; a NaN element makes its lane the entire line."""
+        """The interval maximum, bit for bit that of one machine, except that a
+        NaN element makes its lane the entire line."""
         return self._reduce("max", axis, split_every, _from_ends)
 
     def min(self, axis: int | None = None, split_every: int = SPLIT_EVERY) -> ChunkedIntervalArray:
-        """Enclosure of the interval minimum; a NaN element makes its lane the entire line."""
+        """The interval minimum, bit for bit that of one machine, except that a
+        NaN element makes its lane the entire line."""
         return self._reduce("min", axis, split_every, _from_ends)
 
     def _axis(self, op: str, axis: Any) -> int | None:
