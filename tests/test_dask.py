@@ -210,15 +210,18 @@ class TestReductions:
     # Half-bounded chunks: [0, 2e308] has the partial minimum [0, +inf) and
     # [-2e308, 0] the partial maximum (-inf, 0], neither with a narrow
     # (midpoint, radius) form, yet every lane's extreme is bounded. With huge
-    # ends, infinite points and radii and signed zeros in other lanes.
+    # ends, infinite points and radii, signed zeros and near ties elsewhere.
     @pytest.mark.parametrize("op", ["min", "max"])
     @pytest.mark.parametrize("axis", [None, 0, 1])
-    @pytest.mark.parametrize("chunks", [((1, 2, 1), (5, 1)), ((3, 1), (1, 1, 0, 4)), (1, 1)])
+    @pytest.mark.parametrize("chunks", [((1, 2, 2), (5, 1)), ((3, 2), (1, 1, 0, 4)), (1, 1)])
     def test_extremes_are_the_one_machine_extremes_bit_for_bit(self, op, axis, chunks):
         rows = [[(0.0, 0.0)] * 5 + [(1e308, 1e308)], [(-1e308, 1e308)] + [(-0.0, 0.0)] * 5,
                 [(INF, 0.0), (1.0, INF), (DBL_MAX, DBL_MAX), (-INF, 0.0), (ETA, 0.5), (0.1, 0.0)],
-                [(-DBL_MAX, 1e300), (DBL_MAX / 2, DBL_MAX / 2), (-0.0, ETA), (1e308, 0.0), (-1e308, 1e292), (0.3, 1e-17)]]
-        a = from_pairs([e for row in rows for e in row], (4, 6))
+                [(-DBL_MAX, 1e300), (DBL_MAX / 2, DBL_MAX / 2), (-0.0, ETA), (1e308, 0.0), (-1e308, 1e292), (0.3, 1e-17)],
+                # Ends one step apart whose nearest sums m -+ r tie.
+                [(1.0, 2.0**-54), (1.0, 0.0), (1.0 - 2.0**-53, 0.0), (1.0 + 2.0**-52, 2.0**-54), (2.0**-1074, 0.0),
+                 (1.0, 2.0**-53)]]
+        a = from_pairs([e for row in rows for e in row], (5, 6))
         got = getattr(bd.from_array(a, chunks), op)(axis, split_every=2).compute(scheduler="threads")
         want = getattr(a, op)(axis)
         assert bits(got) == bits(want) if axis is None else snapshot(got) == snapshot(want)

@@ -113,11 +113,10 @@ def _add_up(x: np.ndarray, y: np.ndarray) -> np.ndarray:
     return np.where(np.isfinite(s) & (_sum_error(x, y, s) > 0), np.nextafter(s, math.inf), s)
 
 
-def _ends(x: IntervalArray) -> tuple[np.ndarray, np.ndarray]:
-    """The outward-rounded ends of every element: NaN for an element with a NaN
-    midpoint or radius, (-inf, +inf) for an infinite radius, and an overflowed
-    end kept on the side it cannot reach (lo = +inf becomes DBL_MAX)."""
-    m, r = np.asarray(x.mid, dtype=np.float64), np.asarray(x.rad, dtype=np.float64)
+def _ends(m: np.ndarray, r: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """The outward-rounded ends of the elements (m, r): NaN for an element with
+    a NaN midpoint or radius, (-inf, +inf) for an infinite radius, and an
+    overflowed end kept on the side it cannot reach (lo = +inf becomes DBL_MAX)."""
     with np.errstate(all="ignore"):
         lo, hi = m - r, m + r
         lo = np.where(np.isfinite(lo) & (_sum_error(m, -r, lo) < 0), np.nextafter(lo, -math.inf), lo)
@@ -153,8 +152,29 @@ def _extreme(op: str, x: IntervalArray, axis: int | None) -> Any:
     empty chunk contributes nothing."""
     if (x.size if axis is None else x.shape[axis]) == 0:
         return None
-    pick = np.max if op == "max" else np.min  # both keep a NaN
-    return tuple(pick(e, axis=axis) for e in _ends(x))
+    largest = op == "max"
+    pick = np.max if largest else np.min  # both keep a NaN
+    m, r = np.asarray(x.mid, dtype=np.float64), np.asarray(x.rad, dtype=np.float64)
+    if axis is None:
+        m, r = m.ravel(), r.ravel()
+    ends = []
+    for k, sign in enumerate((-1.0, 1.0)):
+        # Every end lies within one step outward of the nearest sum s = m -+ r
+        # (an overflowed s at DBL_MAX), so only elements with s within one
+        # step of the extreme s can hold the extreme end: their exact ends
+        # decide. A NaN extreme (a NaN or entire-line element) keeps them all.
+        with np.errstate(all="ignore"):
+            near = m + sign * r
+            bound = np.nextafter(pick(near, axis=axis, keepdims=True), -math.inf if largest else math.inf)
+        chosen = np.nonzero(~(near < bound) if largest else ~(near > bound))
+        exact = _ends(m[chosen], r[chosen])[k]
+        if axis is None:
+            ends.append(pick(exact))
+            continue
+        lanes = np.full(m.shape, -math.inf if largest else math.inf)
+        lanes[chosen] = exact
+        ends.append(pick(lanes, axis=axis))
+    return tuple(ends)
 
 
 def _reduce_one(op: str, x: IntervalArray, axis: int | None) -> Any:
