@@ -18,8 +18,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import boundwise as bw
-from conftest import (ETA, INF, NAN, NAN_PAYLOAD, encloses, exact_range, from_pairs, intervals, is_wide, pairs,
-                      raises, snapshot)
+from conftest import (DBL_MAX, ETA, INF, NAN, NAN_PAYLOAD, bits, encloses, exact_range, from_pairs, intervals,
+                      is_wide, pairs, raises, snapshot)
 
 da = pytest.importorskip("dask.array", reason="boundwise.dask needs dask: pip install 'boundwise[dask]'")
 bd = pytest.importorskip("boundwise.dask")
@@ -201,20 +201,30 @@ class TestReductions:
         elements, chunks = data
         if op in ("max", "min") and not elements:
             return
-        result = getattr(bd.from_array(from_pairs(elements), (chunks,)), op)(split_every=split_every)
-        check_reduction(op, elements, result.compute(scheduler="threads"), levels=1 + len(chunks))
+        a = from_pairs(elements)
+        result = getattr(bd.from_array(a, (chunks,)), op)(split_every=split_every).compute(scheduler="threads")
+        check_reduction(op, elements, result, levels=1 + len(chunks))
+        if op in ("max", "min") and not any(math.isnan(m) for m, _ in elements):
+            assert bits(result) == bits(getattr(a, op)())  # the one-machine extreme, bit for bit
 
-    # Found by the test above: the chunk [0, 2e308] has the half-bounded minimum
-    # [0, 2e308), which a partial (midpoint, radius) can only state as the
-    # entire line, and the tree then loses the bounded minimum [0, 0] that one
-    # machine gives. Sound but not narrow; the partials need their endpoints.
-    @pytest.mark.xfail(strict=True, reason="a half-bounded partial extreme widens the tree to the entire line")
+    # Half-bounded chunks: [0, 2e308] has the partial minimum [0, +inf) and
+    # [-2e308, 0] the partial maximum (-inf, 0], neither with a narrow
+    # (midpoint, radius) form, yet every lane's extreme is bounded. With huge
+    # ends, infinite points and radii, signed zeros and near ties elsewhere.
     @pytest.mark.parametrize("op", ["min", "max"])
-    def test_half_bounded_partial_extreme_keeps_the_bounded_result(self, op):
-        sign = 1.0 if op == "min" else -1.0
-        elements = [(0.0, 0.0)] * 6 + [(sign * 1e308, 1e308)]
-        result = getattr(bd.from_array(from_pairs(elements), ((6, 1),)), op)(split_every=2)
-        check_reduction(op, elements, result.compute(scheduler="threads"), levels=3)
+    @pytest.mark.parametrize("axis", [None, 0, 1])
+    @pytest.mark.parametrize("chunks", [((1, 2, 2), (5, 1)), ((3, 2), (1, 1, 0, 4)), (1, 1)])
+    def test_extremes_are_the_one_machine_extremes_bit_for_bit(self, op, axis, chunks):
+        rows = [[(0.0, 0.0)] * 5 + [(1e308, 1e308)], [(-1e308, 1e308)] + [(-0.0, 0.0)] * 5,
+                [(INF, 0.0), (1.0, INF), (DBL_MAX, DBL_MAX), (-INF, 0.0), (ETA, 0.5), (0.1, 0.0)],
+                [(-DBL_MAX, 1e300), (DBL_MAX / 2, DBL_MAX / 2), (-0.0, ETA), (1e308, 0.0), (-1e308, 1e292), (0.3, 1e-17)],
+                # Ends one step apart whose nearest sums m -+ r tie.
+                [(1.0, 2.0**-54), (1.0, 0.0), (1.0 - 2.0**-53, 0.0), (1.0 + 2.0**-52, 2.0**-54), (2.0**-1074, 0.0),
+                 (1.0, 2.0**-53)]]
+        a = from_pairs([e for row in rows for e in row], (5, 6))
+        got = getattr(bd.from_array(a, chunks), op)(axis, split_every=2).compute(scheduler="threads")
+        want = getattr(a, op)(axis)
+        assert bits(got) == bits(want) if axis is None else snapshot(got) == snapshot(want)
 
     @pytest.mark.parametrize("op", ["sum", "mean", "max", "min"])
     @pytest.mark.parametrize("axis", [None, 0, 1])

@@ -8,11 +8,13 @@ array; ``mid`` and ``rad`` are Dask float64 arrays of the midpoints and radii
 with the same chunks; ``compute()`` assembles an ``IntervalArray``.
 
 Element-wise work runs block by block through the one-machine kernels, so its
-results are bit for bit the one-machine results. Reductions and matrix
-products combine partial results in another order than the one-machine loops;
-they are still enclosures, because every combining step is interval arithmetic
-(a sum of enclosures of partial sums encloses the total), but their radii
-differ from the one-machine radii by the rounding of the combining steps.
+results are bit for bit the one-machine results. So are ``max`` and ``min``
+(but for the NaN rule of their methods): their partials travel as
+outward-rounded ends, which combine exactly. Sums, means and matrix products
+combine partial results in another order than the one-machine loops; they are
+still enclosures, because every combining step is interval arithmetic (a sum
+of enclosures of partial sums encloses the total), but their radii differ from
+the one-machine radii by the rounding of the combining steps.
 
 Needs Dask (``pip install "boundwise[dask]"``); ``import boundwise`` does not.
 """
@@ -45,6 +47,7 @@ __all__ = ["ChunkedIntervalArray", "from_array", "from_dask"]
 SPLIT_EVERY = 8
 # The largest count that a double holds exactly (a divisor of `mean`).
 _EXACT_COUNT = 2**53
+_DBL_MAX = float(np.finfo(np.float64).max)
 
 
 def _meta(ndim: int) -> np.ndarray:
@@ -90,35 +93,108 @@ def _entire_line_where(result: IntervalArray, lanes: np.ndarray) -> IntervalArra
     return bw.from_raw_parts(mid, rad, mid.shape)
 
 
+# Endpoint form of max and min. A partial extreme travels as its two ends, not
+# as a (midpoint, radius) pair: a half-bounded partial such as [0, +inf) has no
+# narrow midpoint-radius form, yet the ends of the whole lane may be bounded.
+# The conversions are those of the extension, operation for operation, so the
+# tree gives the one-machine result bit for bit.
+
+
+def _sum_error(x: np.ndarray, y: np.ndarray, s: np.ndarray) -> np.ndarray:
+    """x + y - s for s = fl(x + y), exact when s is finite (Knuth's TwoSum; the
+    one intermediate that may overflow, s - x, is clamped to +-DBL_MAX as in
+    Boldo, Graillat and Muller, ACM TOMS 2017)."""
+    b = np.clip(s - x, -_DBL_MAX, _DBL_MAX)
+    return (x - (s - b)) + (y - b)
+
+
+def _add_up(x: np.ndarray, y: np.ndarray) -> np.ndarray:
+    s = x + y
+    return np.where(np.isfinite(s) & (_sum_error(x, y, s) > 0), np.nextafter(s, math.inf), s)
+
+
+def _ends(m: np.ndarray, r: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """The outward-rounded ends of the elements (m, r): NaN for an element with
+    a NaN midpoint or radius, (-inf, +inf) for an infinite radius, and an
+    overflowed end kept on the side it cannot reach (lo = +inf becomes DBL_MAX)."""
+    with np.errstate(all="ignore"):
+        lo, hi = m - r, m + r
+        lo = np.where(np.isfinite(lo) & (_sum_error(m, -r, lo) < 0), np.nextafter(lo, -math.inf), lo)
+        hi = np.where(np.isfinite(hi) & (_sum_error(m, r, hi) > 0), np.nextafter(hi, math.inf), hi)
+    lo, hi = np.where(lo == math.inf, _DBL_MAX, lo), np.where(hi == -math.inf, -_DBL_MAX, hi)
+    whole, unknown = r == math.inf, np.isnan(m) | np.isnan(r)
+    lo, hi = np.where(whole, -math.inf, lo), np.where(whole, math.inf, hi)
+    return np.where(unknown, math.nan, lo), np.where(unknown, math.nan, hi)
+
+
+def _from_ends(ends: tuple[np.ndarray, np.ndarray]) -> IntervalArray:
+    """The elements of the ends (lo <= hi or NaN): midpoint (lo + hi) / 2 and
+    the smallest radius covering both exact distances to the ends."""
+    lo, hi = (np.asarray(e, dtype=np.float64) for e in ends)
+    lo, hi = np.minimum(lo, hi), np.maximum(lo, hi)
+    with np.errstate(all="ignore"):
+        total = lo + hi
+        # lo + hi overflows only for huge ends of one sign; halving first is exact.
+        m = np.where(np.isfinite(total) | ~(np.isfinite(lo) & np.isfinite(hi)), total * 0.5, lo * 0.5 + hi * 0.5)
+        up, down = _add_up(hi - m, _sum_error(hi, -m, hi - m)), _add_up(m - lo, _sum_error(m, -lo, m - lo))
+        r = np.where(up >= down, up, down)
+    r = np.where(np.isfinite(lo) & np.isfinite(hi) & np.isfinite(m), r, math.inf)
+    r = np.where(lo == hi, 0.0, r)
+    return bw.from_raw_parts(m.ravel(), r.ravel(), m.shape)
+
+
 def _extreme(op: str, x: IntervalArray, axis: int | None) -> Any:
-    """The interval max or min of x (over everything or along an axis), in
-    which an element with a NaN midpoint or radius, which bounds nothing, makes
-    its lane the entire line as it does in a sum (the one-machine methods skip
-    such elements). None when the reduced extent is empty: an empty chunk
-    contributes nothing."""
+    """The ends of the interval max or min of x (over everything or along an
+    axis): the max (min) of the lower ends and of the upper ends. An element
+    with a NaN midpoint or radius, which bounds nothing, makes its lane NaN and
+    so, at the end, the entire line, as it does in a sum (the one-machine
+    methods skip such elements). None when the reduced extent is empty: an
+    empty chunk contributes nothing."""
     if (x.size if axis is None else x.shape[axis]) == 0:
         return None
-    unknown = np.isnan(np.asarray(x.mid)) | np.isnan(np.asarray(x.rad))
-    result = getattr(x, op)(axis)
+    largest = op == "max"
+    pick = np.max if largest else np.min  # both keep a NaN
+    m, r = np.asarray(x.mid, dtype=np.float64), np.asarray(x.rad, dtype=np.float64)
     if axis is None:
-        return (math.nan, math.inf) if unknown.any() else result
-    lanes = unknown.any(axis=axis)
-    return _entire_line_where(result, lanes) if lanes.any() else result
+        m, r = m.ravel(), r.ravel()
+    ends = []
+    for k, sign in enumerate((-1.0, 1.0)):
+        # Every end lies within one step outward of the nearest sum s = m -+ r
+        # (an overflowed s at DBL_MAX), so only elements with s within one
+        # step of the extreme s can hold the extreme end: their exact ends
+        # decide. A NaN extreme (a NaN or entire-line element) keeps them all.
+        with np.errstate(all="ignore"):
+            near = m + sign * r
+            bound = np.nextafter(pick(near, axis=axis, keepdims=True), -math.inf if largest else math.inf)
+        chosen = np.nonzero(~(near < bound) if largest else ~(near > bound))
+        exact = _ends(m[chosen], r[chosen])[k]
+        if axis is None:
+            ends.append(pick(exact))
+            continue
+        lanes = np.full(m.shape, -math.inf if largest else math.inf)
+        lanes[chosen] = exact
+        ends.append(pick(lanes, axis=axis))
+    return tuple(ends)
 
 
 def _reduce_one(op: str, x: IntervalArray, axis: int | None) -> Any:
-    """One partial result: a (midpoint, radius) pair for axis None, else an array."""
+    """One partial result: for sum a (midpoint, radius) pair for axis None,
+    else an array; for max and min the pair of end arrays."""
     if op == "sum":
         return x.sum(axis)
     return _extreme(op, x, axis)
 
 
 def _combine(op: str, axis: int | None, parts: list) -> Any:
-    """Partial results of neighbouring blocks combined by the same interval
-    reduction, applied to the partials laid side by side."""
+    """Partial results of neighbouring blocks combined: sums by the same
+    interval reduction, applied to the partials laid side by side; extremes
+    by the max or min of their ends, which is exact."""
     parts = [p for p in parts if p is not None]
     if len(parts) <= 1:
         return parts[0] if parts else None
+    if op != "sum":
+        pick = np.max if op == "max" else np.min
+        return tuple(pick(np.stack([p[k] for p in parts]), axis=0) for k in (0, 1))
     if axis is None:
         joined = bw.from_raw_parts([p[0] for p in parts], [p[1] for p in parts], [len(parts)])
     else:
@@ -392,7 +468,8 @@ class ChunkedIntervalArray(DaskMethodsMixin):
     exp, ln, log, log2, log10 = _unary("exp"), _unary("ln"), _unary("log"), _unary("log2"), _unary("log10")
     sqrt, sin, cos, tan = _unary("sqrt"), _unary("sin"), _unary("cos"), _unary("tan")
 
-    # Reductions: a tree whose combining step is interval arithmetic.
+    # Reductions: a tree whose combining step is interval arithmetic (sums) or
+    # the exact max / min of ends (extremes).
     def sum(self, axis: int | None = None, split_every: int = SPLIT_EVERY) -> ChunkedIntervalArray:
         """Enclosure of the sum of all elements (a (midpoint, radius) pair once
         computed) or along an axis: block sums combined by interval addition."""
@@ -406,12 +483,14 @@ class ChunkedIntervalArray(DaskMethodsMixin):
         return self._reduce("sum", axis, split_every, partial(_divide_by_count, count))
 
     def max(self, axis: int | None = None, split_every: int = SPLIT_EVERY) -> ChunkedIntervalArray:
-        """Enclosure of the interval maximum; a NaN element makes its lane the entire line."""
-        return self._reduce("max", axis, split_every, None)
+        """The interval maximum, bit for bit that of one machine, except that a
+        NaN element makes its lane the entire line."""
+        return self._reduce("max", axis, split_every, _from_ends)
 
     def min(self, axis: int | None = None, split_every: int = SPLIT_EVERY) -> ChunkedIntervalArray:
-        """Enclosure of the interval minimum; a NaN element makes its lane the entire line."""
-        return self._reduce("min", axis, split_every, None)
+        """The interval minimum, bit for bit that of one machine, except that a
+        NaN element makes its lane the entire line."""
+        return self._reduce("min", axis, split_every, _from_ends)
 
     def _axis(self, op: str, axis: Any) -> int | None:
         # The one-machine method on a stand-in with the same empty dimensions
