@@ -264,3 +264,51 @@ BW_TEST(reduce, lane_folds_take_exactly_the_steps) {
 }
 
 }  // namespace
+
+namespace {
+
+// The scalar steps of add_squares: the outward ends, their deviation from the
+// mean, its square as the general endpoint product, and the directed sums.
+void squares_steps(double& lo, double& hi, Endpoints mean, double m, double r) {
+    const Endpoints x = to_endpoints(m, r);
+    const Endpoints d{add_down_clamped(x.lo, -mean.hi), add_up_clamped(x.hi, -mean.lo)};
+    const Endpoints q = mul_endpoints(d, d);
+    lo = add_down_clamped(lo, q.lo);
+    hi = add_up_clamped(hi, q.hi);
+}
+
+BW_TEST(reduce, squared_deviations_take_exactly_the_steps) {
+    // Clustered data (sums that stay in their binades, deviations holding 0),
+    // tiny deviations (products near the subnormals), overflow and specials,
+    // over sizes around the vector width and the block of 256.
+    constexpr std::size_t kLengths[] = {0, 1, 3, 4, 5, 255, 256, 257, 700};
+    for (const ReduceKernels* table : target_tables()) {
+        bwtest::Values v(17);
+        for (int trial = 0; trial < 600; ++trial) {
+            const std::size_t n = kLengths[v.below(std::size(kLengths))];
+            const int kind = static_cast<int>(v.below(4));
+            const double centre = kind == 2 ? 0x1p-500 : v.finite();
+            std::vector<double> m(n);
+            std::vector<double> r(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                const double spread = kind == 0 ? 1.0 : std::ldexp(1.0, static_cast<int>(v.below(60)) - 30);
+                m[i] = kind == 3 ? v.finite() : centre + std::fabs(centre) * spread * (v.unit() - 0.5) * 0x1p-20;
+                r[i] = v.below(3) ? 0.0 : std::fabs(m[i]) * v.unit() * 0x1p-25;
+                if (v.below(300) == 0) m[i] = v.below(2) ? kNaN : v.sign() * kInf;
+                if (v.below(300) == 0) r[i] = v.below(2) ? kNaN : kInf;
+                if (kind == 3 && v.below(10) == 0) m[i] = v.sign() * bwtest::kMax;
+            }
+            const double c = v.below(4) ? centre : 0.0;
+            const Endpoints mean = c == 0.0 ? Endpoints{0.0, 0.0} : Endpoints{pred(c), c};
+            double lo = 0.0;
+            double hi = 0.0;
+            table->add_squares(lo, hi, mean.lo, mean.hi, m.data(), r.data(), n);
+            double want_lo = 0.0;
+            double want_hi = 0.0;
+            for (std::size_t i = 0; i < n; ++i) squares_steps(want_lo, want_hi, mean, m[i], r[i]);
+            CHECK(same(lo, want_lo) && same(hi, want_hi), "trial", trial, "n", n, lo, want_lo, hi, want_hi);
+        }
+    }
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "accumulate.hpp"
+#include "boundwise/kernels/reduce.hpp"
 #include "boundwise/reduce/lanes.hpp"
 #include "boundwise/reduce/sums.hpp"
 
@@ -47,7 +48,7 @@ Endpoints variance_ends(const Array& a) {
     if (n == 0) return {NAN, NAN};
     const Endpoints mean = divide_by_count(sum_endpoints(a), n);
     EndpointSum squares;
-    for (std::uint64_t i = 0; i < n; ++i) add_squared_deviation(squares, reduce::endpoints_of(a, i), mean);
+    reduce_kernels().add_squares(squares.lo, squares.hi, mean.lo, mean.hi, a.mid(), a.rad(), n);
     return variance_from_squares(squares.ends(), n);
 }
 
@@ -92,11 +93,9 @@ Interval standard_deviation(const Array& a) { return square_root(variance_ends(a
 Array standard_deviation(const Array& a, std::uint64_t axis) { return lane_moments(a, axis, square_root); }
 
 Interval norm(const Array& a) {
+    // The deviations from a mean of (+0, +0) are the ends themselves.
     EndpointSum squares;
-    for (std::uint64_t i = 0, n = a.size(); i < n; ++i) {
-        const Endpoints x = reduce::endpoints_of(a, i);
-        squares.add(mul_endpoints(x, x));
-    }
+    reduce_kernels().add_squares(squares.lo, squares.hi, 0.0, 0.0, a.mid(), a.rad(), a.size());
     return square_root(squares.ends());
 }
 
