@@ -307,6 +307,28 @@ BW_TEST(reduce, squared_deviations_take_exactly_the_steps) {
             double want_hi = 0.0;
             for (std::size_t i = 0; i < n; ++i) squares_steps(want_lo, want_hi, mean, m[i], r[i]);
             CHECK(same(lo, want_lo) && same(hi, want_hi), "trial", trial, "n", n, lo, want_lo, hi, want_hi);
+            // The same elements as lanes side by side, each lane with a mean of its own.
+            const std::size_t count = 1 + v.below(9);
+            const std::size_t length = n / count;
+            std::vector<double> means_lo(count);
+            std::vector<double> means_hi(count);
+            for (std::size_t g = 0; g < count; ++g) {
+                const bool own = g < n && v.below(2);
+                means_lo[g] = own ? m[g] - 1.0 : mean.lo;
+                means_hi[g] = own ? m[g] : mean.hi;
+                if (!(means_lo[g] <= means_hi[g])) means_lo[g] = means_hi[g] = 0.0;
+            }
+            std::vector<double> lane_lo(count, 0.0);
+            std::vector<double> lane_hi(count, 0.0);
+            table->add_lane_squares(lane_lo.data(), lane_hi.data(), means_lo.data(), means_hi.data(), m.data(),
+                                    r.data(), count, length, count);
+            for (std::size_t g = 0; g < count; ++g) {
+                double l = 0.0;
+                double h = 0.0;
+                for (std::size_t j = 0; j < length; ++j)
+                    squares_steps(l, h, {means_lo[g], means_hi[g]}, m[j * count + g], r[j * count + g]);
+                CHECK(same(lane_lo[g], l) && same(lane_hi[g], h), "trial", trial, "lane", g, lane_lo[g], l);
+            }
         }
     }
 }

@@ -613,6 +613,14 @@ bool add_directed_in_lattice(double& v, const double* q, std::size_t n) noexcept
     return true;
 }
 
+// The scalar reference of squared_deviation, products near the subnormals
+// included.
+inline Endpoints squared_deviation(double m, double r, double mean_lo, double mean_hi) {
+    const Endpoints x = to_endpoints(m, r);
+    const Endpoints d{add_down_clamped(x.lo, -mean_hi), add_up_clamped(x.hi, -mean_lo)};
+    return mul_endpoints(d, d);
+}
+
 inline constexpr std::size_t kSquaresBlock = 256;
 
 template <class V, class W>
@@ -642,9 +650,7 @@ void add_squares(double& lo, double& hi, double mean_lo, double mean_hi, const d
             slow |= squared_deviation<double>(m[i], r[i], mean_lo, mean_hi, q_lo[i], q_hi[i]);
         if (slow) {
             for (std::size_t k = 0; k < count; ++k) {
-                const Endpoints x = to_endpoints(m[k], r[k]);
-                const Endpoints d{add_down_clamped(x.lo, -mean_hi), add_up_clamped(x.hi, -mean_lo)};
-                const Endpoints q = mul_endpoints(d, d);
+                const Endpoints q = squared_deviation(m[k], r[k], mean_lo, mean_hi);
                 q_lo[k] = q.lo;
                 q_hi[k] = q.hi;
             }
@@ -660,6 +666,35 @@ void add_squares(double& lo, double& hi, double mean_lo, double mean_hi, const d
     hi = h;
 }
 
+// LaneSquaresKernel: row after row, a vector of lanes at a time; a vector
+// with a product near the subnormals takes the scalar steps lane by lane.
+template <class V>
+void lane_squares(double* lo, double* hi, const double* mean_lo, const double* mean_hi, const double* mid,
+                  const double* rad, std::size_t count, std::size_t length, std::size_t step) noexcept {
+    constexpr std::size_t kWidth = lanes::Traits<V>::width;
+    const auto scalar = [&](std::size_t g, std::size_t at) {
+        const Endpoints q = squared_deviation(mid[at], rad[at], mean_lo[g], mean_hi[g]);
+        lo[g] = add_down_clamped(lo[g], q.lo);
+        hi[g] = reduce::add_up_nonneg(hi[g], q.hi);
+    };
+    for (std::size_t j = 0, at = 0; j < length; ++j, at += step) {
+        std::size_t g = 0;
+        for (; g + kWidth <= count; g += kWidth) {
+            V q_lo;
+            V q_hi;
+            const auto slow = squared_deviation<V>(lanes::load<V>(mid + at + g), lanes::load<V>(rad + at + g),
+                                                   lanes::load<V>(mean_lo + g), lanes::load<V>(mean_hi + g), q_lo, q_hi);
+            if (lanes::any<V>(slow)) [[unlikely]] {
+                for (std::size_t k = g; k < g + kWidth; ++k) scalar(k, at + k);
+                continue;
+            }
+            lanes::store<V>(lo + g, add_down_clamped<V>(lanes::load<V>(lo + g), q_lo));
+            lanes::store<V>(hi + g, lanes::add_up_nonneg<V>(lanes::load<V>(hi + g), q_hi));
+        }
+        for (; g < count; ++g) scalar(g, at + g);
+    }
+}
+
 template <class L>
 inline constexpr ReduceKernels reduce_table{
     .add_to_sum = add_to_sum<typename L::Wide>,
@@ -671,6 +706,7 @@ inline constexpr ReduceKernels reduce_table{
     .largest_lane_ends = lane_kernel<typename L::Wide, ExtremeEnds<true>>,
     .smallest_lane_ends = lane_kernel<typename L::Wide, ExtremeEnds<false>>,
     .add_squares = add_squares<typename L::Fused, typename L::Wide>,
+    .add_lane_squares = lane_squares<typename L::Fused>,
 };
 
 }  // namespace

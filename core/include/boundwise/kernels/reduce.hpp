@@ -58,6 +58,13 @@ using LaneFoldKernel = void (*)(double* lo, double* hi, const double* mid, const
 using SquaresKernel = void (*)(double& lo, double& hi, double mean_lo, double mean_hi, const double* mid,
                                const double* rad, std::size_t n) noexcept;
 
+// add_squares for `count` lanes side by side (lane g's element j at
+// j * step + g), lane g with its own mean (mean_lo[g], mean_hi[g]) and sums
+// (lo[g], hi[g]).
+using LaneSquaresKernel = void (*)(double* lo, double* hi, const double* mean_lo, const double* mean_hi,
+                                   const double* mid, const double* rad, std::size_t count, std::size_t length,
+                                   std::size_t step) noexcept;
+
 struct ReduceKernels {
     SumBlockKernel add_to_sum;
     RoundedEndsKernel largest_ends;
@@ -72,6 +79,7 @@ struct ReduceKernels {
     LaneFoldKernel largest_lane_ends;
     LaneFoldKernel smallest_lane_ends;
     SquaresKernel add_squares;
+    LaneSquaresKernel add_lane_squares;
 };
 
 // The table of `target`; the baseline one when the processor lacks `target`.
