@@ -231,7 +231,9 @@ BW_TEST(reduce, lane_folds_take_exactly_the_steps) {
         bwtest::Values v(13);
         for (int trial = 0; trial < 400; ++trial) {
             const std::size_t count = kSizes[v.below(std::size(kSizes))] % 20;
-            const std::size_t length = 1 + v.below(12);
+            // Long lanes of clustered values: endpoint sums that go through lattices.
+            const bool clustered = trial % 4 == 0;
+            const std::size_t length = clustered ? 250 + v.below(300) : 1 + v.below(12);
             const bool contiguous_lanes = v.below(2) != 0;  // lanes side by side, or one after another
             const std::size_t step = contiguous_lanes ? count + v.below(3) : 1;
             const std::size_t lane_stride = contiguous_lanes ? 1 : length + v.below(3);
@@ -239,9 +241,10 @@ BW_TEST(reduce, lane_folds_take_exactly_the_steps) {
             std::vector<double> m(size);
             std::vector<double> r(size);
             for (std::size_t i = 0; i < size; ++i) {
-                m[i] = v.below(12) ? v.finite() : (v.below(2) ? kNaN : v.sign() * kInf);
+                m[i] = v.below(12) ? (clustered ? v.sign() * (1.0 + v.unit()) : v.finite())
+                                   : (v.below(2) ? kNaN : v.sign() * kInf);
                 const double radii[] = {0.0, -0.0, std::fabs(m[i]) * 0x1p-30, std::fabs(v.finite()), kInf, kNaN};
-                r[i] = radii[v.below(6)];
+                r[i] = clustered && v.below(50) ? radii[v.below(3)] : radii[v.below(6)];
             }
             // Sums start finite (0 in use), extremes also from their infinite starts.
             const double starts[] = {0.0, v.finite(), -bwtest::kMax, -kInf, kInf};
