@@ -6,8 +6,9 @@
 
 A ratio is boundwise time / NumPy float64 time for the same reduction of arrays
 of the same size (NumPy reduces the midpoints alone). Whole-array reductions
-run on a flat array; the axis rows reduce a 1000 x 1000 array along each axis.
-Reductions run on the calling thread, so the pool size does not matter here.
+run on a flat array; the axis rows reduce a 1000 x (n / 1000) array along each axis.
+Whole-array reductions run on the calling thread; axis reductions of large
+arrays spread their lanes over the pool (RAYON_NUM_THREADS).
 """
 
 from __future__ import annotations
@@ -35,11 +36,12 @@ def cases(n: int, n_sort: int):
 
     a, m = pair(n, (n,))
     s, sm = pair(n_sort, (n_sort,))
-    g, gm = pair(1_000_000, (1000, 1000))
+    g, gm = pair(n, (1000, n // 1000))
     rows = [
         ("sum", n, a.sum, m.sum),
         ("mean", n, a.mean, m.mean),
         ("var", n, a.var, m.var),
+        ("std", n, a.std, m.std),
         ("max", n, a.max, m.max),
         ("argmax", n, a.argmax, m.argmax),
         ("sort", n_sort, s.sort, lambda: np.sort(sm, kind="stable")),
@@ -50,6 +52,7 @@ def cases(n: int, n_sort: int):
             (f"sum axis={axis}", g.size, lambda axis=axis: g.sum(axis=axis), lambda axis=axis: gm.sum(axis=axis)),
             (f"mean axis={axis}", g.size, lambda axis=axis: g.mean(axis=axis), lambda axis=axis: gm.mean(axis=axis)),
             (f"max axis={axis}", g.size, lambda axis=axis: g.max(axis=axis), lambda axis=axis: gm.max(axis=axis)),
+            (f"var axis={axis}", g.size, lambda axis=axis: g.var(axis=axis), lambda axis=axis: gm.var(axis=axis)),
         ]
     return rows
 

@@ -148,6 +148,28 @@ def test_overflowing_sums_claim_nothing(method):
     assert rad == INF
 
 
+@pytest.mark.parametrize("n", [255, 256, 257, 1000])
+@pytest.mark.parametrize("special", [None, 0, "middle", -1])
+def test_long_moments_enclose_the_point_moments(n, special):
+    # long enough for the blocks of the squared deviations to sum in lattices; a NaN anywhere claims nothing
+    rng = random.Random(n)
+    xs = [(1000.0 + rng.uniform(-1, 1), rng.choice([0.0, 1e-9])) for _ in range(n)]
+    if special is not None:
+        xs[n // 2 if special == "middle" else special] = (NAN, 0.0)
+    a = raw(xs)
+    rows = raw(xs[: n // 5 * 5], (5, n // 5))
+    results = [a.var(), a.norm()] + [e for axis in (0, 1) for e in elements_of(rows.var(axis=axis))]
+    if special is not None:
+        assert all(claims_nothing(*r) for r in results[:2])
+        return
+    points = [Fraction(m) for m, _ in xs]
+    assert encloses(*results[0], variance_of(points), variance_of(points))
+    assert encloses_root(results[1], sum(p * p for p in points), sum(p * p for p in points))
+    grid = [points[i * (n // 5):(i + 1) * (n // 5)] for i in range(5)]
+    lanes_ = [list(col) for col in zip(*grid)] + grid
+    assert all(encloses(*r, variance_of(lane), variance_of(lane)) for r, lane in zip(results[2:], lanes_))
+
+
 def test_whole_array_sum_keeps_the_double_sum_as_midpoint():
     mid, rad = raw(CASES["rounding"]).sum()
     assert mid == (0.1 + 0.2) + 0.3 and rad > 0

@@ -231,7 +231,9 @@ BW_TEST(reduce, lane_folds_take_exactly_the_steps) {
         bwtest::Values v(13);
         for (int trial = 0; trial < 400; ++trial) {
             const std::size_t count = kSizes[v.below(std::size(kSizes))] % 20;
-            const std::size_t length = 1 + v.below(12);
+            // Long lanes of clustered values: endpoint sums that go through lattices.
+            const bool clustered = trial % 4 == 0;
+            const std::size_t length = clustered ? 250 + v.below(300) : 1 + v.below(12);
             const bool contiguous_lanes = v.below(2) != 0;  // lanes side by side, or one after another
             const std::size_t step = contiguous_lanes ? count + v.below(3) : 1;
             const std::size_t lane_stride = contiguous_lanes ? 1 : length + v.below(3);
@@ -239,9 +241,10 @@ BW_TEST(reduce, lane_folds_take_exactly_the_steps) {
             std::vector<double> m(size);
             std::vector<double> r(size);
             for (std::size_t i = 0; i < size; ++i) {
-                m[i] = v.below(12) ? v.finite() : (v.below(2) ? kNaN : v.sign() * kInf);
+                m[i] = v.below(12) ? (clustered ? v.sign() * (1.0 + v.unit()) : v.finite())
+                                   : (v.below(2) ? kNaN : v.sign() * kInf);
                 const double radii[] = {0.0, -0.0, std::fabs(m[i]) * 0x1p-30, std::fabs(v.finite()), kInf, kNaN};
-                r[i] = radii[v.below(6)];
+                r[i] = clustered && v.below(50) ? radii[v.below(3)] : radii[v.below(6)];
             }
             // Sums start finite (0 in use), extremes also from their infinite starts.
             const double starts[] = {0.0, v.finite(), -bwtest::kMax, -kInf, kInf};
@@ -258,6 +261,76 @@ BW_TEST(reduce, lane_folds_take_exactly_the_steps) {
                     CHECK(bits(lo[g]) == bits(want_lo) && bits(hi[g]) == bits(want_hi), target_name(target), trial,
                           "lane", g, lo[g], want_lo, hi[g], want_hi);
                 }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The scalar steps of add_squares: the outward ends, their deviation from the
+// mean, its square as the general endpoint product, and the directed sums.
+void squares_steps(double& lo, double& hi, Endpoints mean, double m, double r) {
+    const Endpoints x = to_endpoints(m, r);
+    const Endpoints d{add_down_clamped(x.lo, -mean.hi), add_up_clamped(x.hi, -mean.lo)};
+    const Endpoints q = mul_endpoints(d, d);
+    lo = add_down_clamped(lo, q.lo);
+    hi = add_up_clamped(hi, q.hi);
+}
+
+BW_TEST(reduce, squared_deviations_take_exactly_the_steps) {
+    // Clustered data (sums that stay in their binades, deviations holding 0),
+    // tiny deviations (products near the subnormals), overflow and specials,
+    // over sizes around the vector width and the block of 256.
+    constexpr std::size_t kLengths[] = {0, 1, 3, 4, 5, 255, 256, 257, 700};
+    for (const ReduceKernels* table : target_tables()) {
+        bwtest::Values v(17);
+        for (int trial = 0; trial < 600; ++trial) {
+            const std::size_t n = kLengths[v.below(std::size(kLengths))];
+            const int kind = static_cast<int>(v.below(4));
+            const double centre = kind == 2 ? 0x1p-500 : v.finite();
+            std::vector<double> m(n);
+            std::vector<double> r(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                const double spread = kind == 0 ? 1.0 : std::ldexp(1.0, static_cast<int>(v.below(60)) - 30);
+                m[i] = kind == 3 ? v.finite() : centre + std::fabs(centre) * spread * (v.unit() - 0.5) * 0x1p-20;
+                r[i] = v.below(3) ? 0.0 : std::fabs(m[i]) * v.unit() * 0x1p-25;
+                if (v.below(300) == 0) m[i] = v.below(2) ? kNaN : v.sign() * kInf;
+                if (v.below(300) == 0) r[i] = v.below(2) ? kNaN : kInf;
+                if (kind == 3 && v.below(10) == 0) m[i] = v.sign() * bwtest::kMax;
+            }
+            const double c = v.below(4) ? centre : 0.0;
+            const Endpoints mean = c == 0.0 ? Endpoints{0.0, 0.0} : Endpoints{pred(c), c};
+            double lo = 0.0;
+            double hi = 0.0;
+            table->add_squares(lo, hi, mean.lo, mean.hi, m.data(), r.data(), n);
+            double want_lo = 0.0;
+            double want_hi = 0.0;
+            for (std::size_t i = 0; i < n; ++i) squares_steps(want_lo, want_hi, mean, m[i], r[i]);
+            CHECK(same(lo, want_lo) && same(hi, want_hi), "trial", trial, "n", n, lo, want_lo, hi, want_hi);
+            // The same elements as lanes side by side, each lane with a mean of its own.
+            const std::size_t count = 1 + v.below(9);
+            const std::size_t length = n / count;
+            std::vector<double> means_lo(count);
+            std::vector<double> means_hi(count);
+            for (std::size_t g = 0; g < count; ++g) {
+                const bool own = g < n && v.below(2);
+                means_lo[g] = own ? m[g] - 1.0 : mean.lo;
+                means_hi[g] = own ? m[g] : mean.hi;
+                if (!(means_lo[g] <= means_hi[g])) means_lo[g] = means_hi[g] = 0.0;
+            }
+            std::vector<double> lane_lo(count, 0.0);
+            std::vector<double> lane_hi(count, 0.0);
+            table->add_lane_squares(lane_lo.data(), lane_hi.data(), means_lo.data(), means_hi.data(), m.data(),
+                                    r.data(), count, length, count);
+            for (std::size_t g = 0; g < count; ++g) {
+                double l = 0.0;
+                double h = 0.0;
+                for (std::size_t j = 0; j < length; ++j)
+                    squares_steps(l, h, {means_lo[g], means_hi[g]}, m[j * count + g], r[j * count + g]);
+                CHECK(same(lane_lo[g], l) && same(lane_hi[g], h), "trial", trial, "lane", g, lane_lo[g], l);
             }
         }
     }

@@ -10,7 +10,9 @@
 // nearest adds m rounded to a multiple of u, and rounding r + x upward adds
 // ceil(x / u) units of u. Integer sums do not depend on their order, so a
 // block is added lane-parallel and checked afterwards to have stayed inside
-// its binades; otherwise the caller takes the block element by element.
+// its binades. A block whose sum leaves its binade adds its midpoints one by
+// one and keeps only r in its lattice; failing that, it is taken element by
+// element.
 #pragma once
 
 #include <algorithm>
@@ -154,9 +156,10 @@ BlockSums sum_block(const SumLattice& lattice, const RadiusLattice& radius, bool
     LatticeSums<V> wide = LatticeSums<V>::zero();
     LatticeSums<double> tail = LatticeSums<double>::zero();
     constexpr std::size_t kWidth = lanes::Traits<V>::width;
+    const V magic = splat<V>(lattice.magic);
+    const V inverse = splat<V>(radius.inverse);
     std::size_t i = 0;
-    for (; i + kWidth <= n; i += kWidth)
-        wide.add(lanes::load<V>(mid + i), lanes::load<V>(rad + i), splat<V>(lattice.magic), splat<V>(radius.inverse));
+    for (; i + kWidth <= n; i += kWidth) wide.add(lanes::load<V>(mid + i), lanes::load<V>(rad + i), magic, inverse);
     for (; i < n; ++i) tail.add(mid[i], rad[i], lattice.magic, radius.inverse);
     const double top = (lanes::lane_sum(wide.top) + tail.top) * lattice.inverse;
     const double bottom = (lanes::lane_sum(wide.bottom) + tail.bottom) * lattice.inverse;
@@ -169,33 +172,9 @@ BlockSums sum_block(const SumLattice& lattice, const RadiusLattice& radius, bool
 
 // Rounding to nearest breaks a tie (|m - d| = u/2) towards the even multiple
 // of u of the sum, while d is even by itself; so d is right exactly when s/u
-// is even, and is 2m - d otherwise. That needs the running s/u, an integer
-// below 2^53: this pass follows it, and stops before the first addition whose
-// rounded sum is not strictly inside the binade (its exact sum may be
-// outside). It gives the number of additions taken and their rounded sum.
-struct LatticeWalk {
-    std::size_t taken;
-    double total;
-};
-
-LatticeWalk walk_lattice(const SumLattice& lattice, double s, const double* mid, std::size_t n) noexcept {
-    constexpr std::int64_t kLow = std::int64_t{1} << 52;
-    constexpr std::int64_t kHigh = std::int64_t{1} << 53;
-    const std::int64_t sign = s < 0 ? -1 : 1;
-    const std::int64_t start = static_cast<std::int64_t>(s * lattice.inverse);  // s/u, exact
-    std::int64_t at = start;
-    std::size_t i = 0;
-    for (; i < n; ++i) {
-        const double d = (mid[i] + lattice.magic) - lattice.magic;
-        std::int64_t next = at + static_cast<std::int64_t>(d * lattice.inverse);
-        if (std::fabs(mid[i] - d) == 0.5 * lattice.unit && (at & 1) != 0) next += mid[i] > d ? 1 : -1;
-        if (!(next * sign > kLow && next * sign < kHigh)) break;
-        at = next;
-    }
-    return {i, static_cast<double>(at - start) * lattice.unit};
-}
-
-// Ties without the walk: the parity of the running s/u before element i is
+// is even, and is 2m - d otherwise.
+//
+// Ties: the parity of the running s/u before element i is
 // that of s/u, of the steps d/u before i, and of the number of corrections
 // before i (each moves the sum by one unit). The parity of d/u is the last bit
 // of m + magic (whose spacing is u and whose magic / u is even). Flags per
@@ -242,68 +221,90 @@ bool resolve_ties(const SumLattice& lattice, double s, const double* mid, std::s
     return true;
 }
 
-// The first k elements in the lattices of s and r, for the largest k with
-// every exact partial sum in the binade of s: the rounded sums of s + m are s
-// plus the m rounded to the lattice, and the error of each addition is
-// |m - d|, so r gains ceil(rad / u_r) + ceil(|m - d| / u_r) units. The vector
-// pass sums the d and the counts. A partial sum of the block is a sum of one
-// running sum per lane (and of the tail), so it lies between the sums of
-// their smallest and of their largest values; with that range inside the
-// binade, k = n. (The lane sums are multiples of u below 2^53 u then, so
-// exact; a lane sum beyond that would put the range outside. A single |d| is
-// at most the range, so every m was in reach of the magic constant.) Ties are
-// settled by their parities where the range allows; otherwise the walk
-// decides the ties and finds k.
-struct LatticeTaken {
-    std::size_t count;
-    bool crossing;  // element `count` leaves the binade of s (else it was refused)
-};
-
+// The n elements in the lattices of s and r, if every exact partial sum stays
+// in the binade of s: the rounded sums of s + m are s plus the m rounded to
+// the lattice, and the error of each addition is |m - d|, so r gains
+// ceil(rad / u_r) + ceil(|m - d| / u_r) units. The vector pass sums the d and
+// the counts. A partial sum of the block is a sum of one running sum per lane
+// (and of the tail), so it lies between the sums of their smallest and of
+// their largest values; that range must lie inside the binade. (The lane sums
+// are multiples of u below 2^53 u then, so exact; a lane sum beyond that
+// would put the range outside. A single |d| is at most the range, so every m
+// was in reach of the magic constant.) Ties are settled by their parities.
+// Declines, leaving `sum` as it was, otherwise.
 template <class V>
-LatticeTaken add_in_lattice(SumState& sum, const double* mid, const double* rad, std::size_t n) noexcept {
-    if (!SumLattice::usable(sum.s) || !RadiusLattice::usable(sum.r)) return {0, false};
+bool add_in_lattice(SumState& sum, const double* mid, const double* rad, std::size_t n) noexcept {
+    if (!SumLattice::usable(sum.s) || !RadiusLattice::usable(sum.r)) return false;
     const SumLattice lattice(sum.s);
     const RadiusLattice radius(sum.r);
-    const bool negative = sum.s < 0;
-    BlockSums block = sum_block<V>(lattice, radius, negative, mid, rad, n);
+    BlockSums block = sum_block<V>(lattice, radius, sum.s < 0, mid, rad, n);
     // A NaN or infinite m or rad makes the count NaN or infinite.
-    if (!(block.top - block.bottom < 0x1p51) || !(block.count < 0x1p53)) return {0, false};
-    std::size_t taken = n;
+    if (!(block.top - block.bottom < 0x1p51) || !(block.count < 0x1p53)) return false;
     const bool settled = block.tie ? resolve_ties<V>(lattice, sum.s, mid, n, block)
                                    : lattice.contains(block.bottom, block.top);
-    if (!settled) {
-        const LatticeWalk walk = walk_lattice(lattice, sum.s, mid, n);
-        taken = walk.taken;
-        if (taken == 0) return {0, true};
-        if (taken < n) block = sum_block<V>(lattice, radius, negative, mid, rad, taken);
-        block.rounded = walk.total;
-    }
     double r = sum.r;
-    if (!radius.advance(r, block.count)) return {0, false};
+    if (!settled || !radius.advance(r, block.count)) return false;
     sum.s += block.rounded;
     sum.r = r;
-    return {taken, taken < n};
+    return true;
 }
 
 // Blocks short enough that a running sum seldom leaves its binade within one,
 // long enough to pay for the checks.
 inline constexpr std::size_t kSumBlock = 64;
 
-// Block by block in lattice pieces; the element that crosses out of a binade
-// of s by the steps themselves, and the rest of a block after a refusal (a
-// NaN, s near 0, r leaving its binade) too. Returns how many elements went
-// through lattices.
+// Up to kSumBlock elements whose midpoint sums leave the lattice of s (or s
+// has none): the midpoints are added one by one, the only dependent chain,
+// and the TwoSum errors of those additions (exact, Knuth TAOCP 4.2.2) are
+// then taken lane-parallel, so that the radius bound still grows in its own
+// lattice by ceil(rad / u_r) + ceil(|e| / u_r) units per element. Declines
+// (and leaves `sum` as it was) where r would leave its binade or some value
+// is not finite (a NaN or infinite count).
+template <class V>
+bool add_in_radius_lattice(SumState& sum, const double* mid, const double* rad, std::size_t n) noexcept {
+    if (!RadiusLattice::usable(sum.r)) return false;
+    const RadiusLattice radius(sum.r);
+    double partial[kSumBlock + 1];
+    double s = sum.s;
+    partial[0] = s;
+    for (std::size_t j = 0; j < n; ++j) {
+        s += mid[j];
+        partial[j + 1] = s;
+    }
+    constexpr std::size_t kWidth = lanes::Traits<V>::width;
+    const V inverse = splat<V>(radius.inverse);
+    V wide = splat<V>(0.0);
+    std::size_t j = 0;
+    for (; j + kWidth <= n; j += kWidth) {
+        const V e = lanes::abs(lanes::sum_error<V>(lanes::load<V>(partial + j), lanes::load<V>(mid + j),
+                                                   lanes::load<V>(partial + j + 1)));
+        wide += lanes::ceil_count(lanes::load<V>(rad + j) * inverse) + lanes::ceil_count(e * inverse);
+    }
+    double count = lanes::lane_sum(wide);
+    for (; j < n; ++j) {
+        const double e = std::fabs(lanes::sum_error<double>(partial[j], mid[j], partial[j + 1]));
+        count += lanes::ceil_count(rad[j] * radius.inverse) + lanes::ceil_count(e * radius.inverse);
+    }
+    double r = sum.r;
+    if (!(count < 0x1p53) || !radius.advance(r, count)) return false;
+    sum = {s, r};
+    return true;
+}
+
+// Block by block: in the lattices of s and r, else in that of r alone, else
+// step by step (a NaN, an overflow, r leaving its binade). Returns how many
+// elements went through lattices.
 template <class V>
 std::size_t add_to_sum(SumState& sum, const double* mid, const double* rad, std::size_t n) noexcept {
     std::size_t in_lattice = 0;
-    for (std::size_t i = 0; i < n;) {
-        const std::size_t end = std::min(n, i + kSumBlock);
-        const LatticeTaken taken = add_in_lattice<V>(sum, mid + i, rad + i, end - i);
-        i += taken.count;
-        in_lattice += taken.count;
-        if (i == end) continue;
+    for (std::size_t i = 0; i < n; i += kSumBlock) {
+        const std::size_t count = std::min(n - i, kSumBlock);
+        if (add_in_lattice<V>(sum, mid + i, rad + i, count) || add_in_radius_lattice<V>(sum, mid + i, rad + i, count)) {
+            in_lattice += count;
+            continue;
+        }
         reduce::RunningSum steps{sum.s, sum.r};
-        for (const std::size_t stop = taken.crossing ? i + 1 : end; i < stop; ++i) steps.add(mid[i], rad[i]);
+        for (std::size_t k = i; k < i + count; ++k) steps.add(mid[k], rad[k]);
         sum = {steps.s, steps.r};
     }
     return in_lattice;
@@ -501,6 +502,199 @@ void lane_kernel(double* lo, double* hi, const double* mid, const double* rad, s
     fold_strided<V>(lo, hi, mid, rad, count, lane_stride, length, step, Op{});
 }
 
+// Squared deviations (SquaresKernel). The products of the ends are formed
+// lane-parallel; their outward rounding is that of mul_down and mul_up: the
+// fma residual x*y - p is exact unless p is tiny (Boldo and Muller 2011), and
+// a block holding such a product is left to the scalar steps. The sums then
+// take the lower and upper ends one after the other.
+template <class V>
+[[gnu::always_inline]] inline V min_num(const V& best, const V& x) {
+    return lanes::select<V>((x < best) | (best != best), x, best);
+}
+template <class V>
+[[gnu::always_inline]] inline V max_num(const V& best, const V& x) {
+    return lanes::select<V>((x > best) | (best != best), x, best);
+}
+
+// mul_down and mul_up of x * y; `slow` gets the lanes whose residual may be
+// inexact (then product_residual decides on scaled operands).
+template <class V>
+[[gnu::always_inline]] inline void product_ends(const V& x, const V& y, V& down, V& up, lanes::Mask<V>& slow) {
+    const V p = x * y;
+    const V t = lanes::fused<V>(x, y, -p);
+    const V max = splat<V>(kDoubleMax);
+    const auto finite = lanes::abs(p) <= max;
+    const V zero = splat<V>(0.0);
+    slow = slow | (finite & (t == zero) & (lanes::abs(p) < splat<V>(kProductResidualLimit)) & (x != zero) &
+                   (y != zero));
+    down = lanes::select<V>(finite & (t < zero), -lanes::succ_finite<V>(-p), p);
+    down = lanes::select<V>(down == splat<V>(kInfinity), max, down);
+    up = lanes::select<V>(finite & (t > zero), lanes::succ_finite<V>(p), p);
+    up = lanes::select<V>(up == splat<V>(-kInfinity), -max, up);
+}
+
+// The ends of D * D for the deviation D of each element: mul_endpoints'
+// corner hull with its minNum / maxNum (the corners lo*hi and hi*lo are the
+// same product). A zero's sign may differ from the scalar hull's, which the
+// sums starting from +0 cannot see.
+template <class V>
+[[gnu::always_inline]] inline lanes::Mask<V> squared_deviation(const V& m, const V& r, const V& mean_lo,
+                                                               const V& mean_hi, V& q_lo, V& q_hi) {
+    V x_lo;
+    V x_hi;
+    outward_ends<V, false>(m, r, x_lo, x_hi);
+    const V d_lo = add_down_clamped<V>(x_lo, -mean_hi);
+    const V d_hi = add_up_clamped<V>(x_hi, -mean_lo);
+    lanes::Mask<V> slow{};
+    V down;
+    V up;
+    product_ends<V>(d_lo, d_lo, q_lo, q_hi, slow);
+    product_ends<V>(d_lo, d_hi, down, up, slow);
+    q_lo = min_num<V>(q_lo, down);
+    q_hi = max_num<V>(q_hi, up);
+    product_ends<V>(d_hi, d_hi, down, up, slow);
+    q_lo = min_num<V>(q_lo, down);
+    q_hi = max_num<V>(q_hi, up);
+    return slow;
+}
+
+// Directed sums in a lattice: while a running value v and every partial sum
+// stay strictly inside the binade of v (|v| in (2^k, 2^(k+1)), spacing u),
+// add_down(v, q) is v + floor(q / u) u and add_up(v, q) is v + ceil(q / u) u,
+// integers that may be added in any order. q * (1/u) is exact unless it
+// underflows; an underflow to zero hides a count of -1 (floor, q < 0) or 1
+// (ceil, q > 0), put back below.
+template <class V, bool kUp>
+[[gnu::always_inline]] inline V directed_count(const V& q, const V& inverse) {
+    const V x = q * inverse;
+    const V zero = splat<V>(0.0);
+    V c;
+    if constexpr (lanes::Traits<V>::width == 4) {
+        c = kUp ? _mm256_round_pd(x, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC)
+                : _mm256_round_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    } else {
+        // x rounded to an integer for |x| < 2^51 (larger counts fail the range
+        // check anyway), then moved by one towards the direction if needed.
+        const V t = (x + splat<V>(0x1.8p52)) - splat<V>(0x1.8p52);
+        c = kUp ? t + lanes::select<V>(t < x, splat<V>(1.0), zero) : t - lanes::select<V>(t > x, splat<V>(1.0), zero);
+    }
+    const auto hidden = kUp ? (q > zero) & (c == zero) : (q < zero) & (c == zero);
+    return lanes::select<V>(hidden, splat<V>(kUp ? 1.0 : -1.0), c);
+}
+
+template <class V, bool kUp>
+bool add_directed_in_lattice(double& v, const double* q, std::size_t n) noexcept {
+    if (!SumLattice::usable(v)) return false;
+    const SumLattice lattice(v);
+    constexpr std::size_t kWidth = lanes::Traits<V>::width;
+    const V inverse = splat<V>(lattice.inverse);
+    V steps = splat<V>(0.0);
+    V top = steps;
+    V bottom = steps;
+    std::size_t i = 0;
+    for (; i + kWidth <= n; i += kWidth) {
+        steps += directed_count<V, kUp>(lanes::load<V>(q + i), inverse);
+        top = lanes::larger<V>(steps, top);
+        bottom = lanes::smaller<V>(steps, bottom);
+    }
+    double total = lanes::lane_sum(steps);
+    double t = lanes::lane_sum(top);
+    double b = lanes::lane_sum(bottom);
+    for (; i < n; ++i) {
+        total += directed_count<double, kUp>(q[i], lattice.inverse);
+        t = std::fmax(t, total);
+        b = std::fmin(b, total);
+    }
+    // A NaN or infinite q makes the total NaN or infinite.
+    if (!(t - b < 0x1p51) || !is_finite(total)) return false;
+    const bool inside = v > 0 ? lattice.contains(b, t) : lattice.contains(-t, -b);
+    if (!inside) return false;
+    v += total * lattice.unit;
+    return true;
+}
+
+// The scalar reference of squared_deviation, products near the subnormals
+// included.
+inline Endpoints squared_deviation(double m, double r, double mean_lo, double mean_hi) {
+    const Endpoints x = to_endpoints(m, r);
+    const Endpoints d{add_down_clamped(x.lo, -mean_hi), add_up_clamped(x.hi, -mean_lo)};
+    return mul_endpoints(d, d);
+}
+
+inline constexpr std::size_t kSquaresBlock = 256;
+
+template <class V, class W>
+void add_squares(double& lo, double& hi, double mean_lo, double mean_hi, const double* mid, const double* rad,
+                 std::size_t n) noexcept {
+    constexpr std::size_t kWidth = lanes::Traits<V>::width;
+    double q_lo[kSquaresBlock];
+    double q_hi[kSquaresBlock];
+    const V mlo = splat<V>(mean_lo);
+    const V mhi = splat<V>(mean_hi);
+    double l = lo;
+    double h = hi;
+    for (std::size_t start = 0; start < n; start += kSquaresBlock) {
+        const std::size_t count = std::min(kSquaresBlock, n - start);
+        const double* m = mid + start;
+        const double* r = rad + start;
+        bool slow = false;
+        std::size_t i = 0;
+        for (; i + kWidth <= count; i += kWidth) {
+            V a;
+            V b;
+            slow |= lanes::any<V>(squared_deviation<V>(lanes::load<V>(m + i), lanes::load<V>(r + i), mlo, mhi, a, b));
+            lanes::store<V>(q_lo + i, a);
+            lanes::store<V>(q_hi + i, b);
+        }
+        for (; i < count; ++i)
+            slow |= squared_deviation<double>(m[i], r[i], mean_lo, mean_hi, q_lo[i], q_hi[i]);
+        if (slow) {
+            for (std::size_t k = 0; k < count; ++k) {
+                const Endpoints q = squared_deviation(m[k], r[k], mean_lo, mean_hi);
+                q_lo[k] = q.lo;
+                q_hi[k] = q.hi;
+            }
+        }
+        if (!add_directed_in_lattice<W, false>(l, q_lo, count))
+            for (std::size_t k = 0; k < count; ++k) l = add_down_clamped(l, q_lo[k]);
+        // The upper ends are squares' maxima, never below +0 (or NaN), so
+        // their sum needs only the non-negative form of add_up.
+        if (!add_directed_in_lattice<W, true>(h, q_hi, count))
+            for (std::size_t k = 0; k < count; ++k) h = reduce::add_up_nonneg(h, q_hi[k]);
+    }
+    lo = l;
+    hi = h;
+}
+
+// LaneSquaresKernel: row after row, a vector of lanes at a time; a vector
+// with a product near the subnormals takes the scalar steps lane by lane.
+template <class V>
+void lane_squares(double* lo, double* hi, const double* mean_lo, const double* mean_hi, const double* mid,
+                  const double* rad, std::size_t count, std::size_t length, std::size_t step) noexcept {
+    constexpr std::size_t kWidth = lanes::Traits<V>::width;
+    const auto scalar = [&](std::size_t g, std::size_t at) {
+        const Endpoints q = squared_deviation(mid[at], rad[at], mean_lo[g], mean_hi[g]);
+        lo[g] = add_down_clamped(lo[g], q.lo);
+        hi[g] = reduce::add_up_nonneg(hi[g], q.hi);
+    };
+    for (std::size_t j = 0, at = 0; j < length; ++j, at += step) {
+        std::size_t g = 0;
+        for (; g + kWidth <= count; g += kWidth) {
+            V q_lo;
+            V q_hi;
+            const auto slow = squared_deviation<V>(lanes::load<V>(mid + at + g), lanes::load<V>(rad + at + g),
+                                                   lanes::load<V>(mean_lo + g), lanes::load<V>(mean_hi + g), q_lo, q_hi);
+            if (lanes::any<V>(slow)) [[unlikely]] {
+                for (std::size_t k = g; k < g + kWidth; ++k) scalar(k, at + k);
+                continue;
+            }
+            lanes::store<V>(lo + g, add_down_clamped<V>(lanes::load<V>(lo + g), q_lo));
+            lanes::store<V>(hi + g, lanes::add_up_nonneg<V>(lanes::load<V>(hi + g), q_hi));
+        }
+        for (; g < count; ++g) scalar(g, at + g);
+    }
+}
+
 template <class L>
 inline constexpr ReduceKernels reduce_table{
     .add_to_sum = add_to_sum<typename L::Wide>,
@@ -511,6 +705,8 @@ inline constexpr ReduceKernels reduce_table{
     .add_lane_ends = lane_kernel<typename L::Wide, AddEnds>,
     .largest_lane_ends = lane_kernel<typename L::Wide, ExtremeEnds<true>>,
     .smallest_lane_ends = lane_kernel<typename L::Wide, ExtremeEnds<false>>,
+    .add_squares = add_squares<typename L::Fused, typename L::Wide>,
+    .add_lane_squares = lane_squares<typename L::Fused>,
 };
 
 }  // namespace

@@ -30,7 +30,8 @@ struct RoundedEnds {
 
 // Adds the n elements to the running sum exactly as n steps of
 // `s' = fl(s + m); r = up(|s + m - s'| + up(r + rad))` would. Returns how many
-// of them were added lattice-parallel rather than step by step.
+// of them had r (and most often s too) added lattice-parallel rather than
+// step by step.
 using SumBlockKernel = std::size_t (*)(SumState& sum, const double* mid, const double* rad, std::size_t n) noexcept;
 
 // Folds m - r and m + r (rounded to nearest) of n elements into `ends`, and
@@ -48,6 +49,22 @@ using MidpointExtremeKernel = double (*)(double start, const double* mid, std::s
 using LaneFoldKernel = void (*)(double* lo, double* hi, const double* mid, const double* rad, std::size_t count,
                                 std::size_t lane_stride, std::size_t length, std::size_t step) noexcept;
 
+// Adds (x - mean)^2 for the outward ends x of each of n elements to the sums
+// (lo, hi): D = (down(x.lo - mean.hi), up(x.hi - mean.lo)) clamped, the
+// general outward product D * D, its lower end added downward to lo and its
+// upper end upward to hi (clamped), element by element, exactly as the scalar
+// steps do (a mean of (+0, +0) adds the squares of the ends themselves). The
+// sums must start from +0 or from values reached that way.
+using SquaresKernel = void (*)(double& lo, double& hi, double mean_lo, double mean_hi, const double* mid,
+                               const double* rad, std::size_t n) noexcept;
+
+// add_squares for `count` lanes side by side (lane g's element j at
+// j * step + g), lane g with its own mean (mean_lo[g], mean_hi[g]) and sums
+// (lo[g], hi[g]).
+using LaneSquaresKernel = void (*)(double* lo, double* hi, const double* mean_lo, const double* mean_hi,
+                                   const double* mid, const double* rad, std::size_t count, std::size_t length,
+                                   std::size_t step) noexcept;
+
 struct ReduceKernels {
     SumBlockKernel add_to_sum;
     RoundedEndsKernel largest_ends;
@@ -61,6 +78,8 @@ struct ReduceKernels {
     // elements are skipped, ties keep the state).
     LaneFoldKernel largest_lane_ends;
     LaneFoldKernel smallest_lane_ends;
+    SquaresKernel add_squares;
+    LaneSquaresKernel add_lane_squares;
 };
 
 // The table of `target`; the baseline one when the processor lacks `target`.
