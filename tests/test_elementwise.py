@@ -231,9 +231,9 @@ def test_error_bounds_hold_for_the_constants_in_use(tool, options):
     # doubles covers them.
     import importlib.util
     from conftest import REPO
-    spec = importlib.util.spec_from_file_location(tool, REPO / "tools" / f"{tool}.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location(tool, REPO / "tools" / f"{tool}.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     module.check(**options)
 
 

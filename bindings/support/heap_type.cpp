@@ -13,14 +13,14 @@ PyTypeObject* create_heap_type(const char* qualified_name, int basicsize, unsign
     table.slots.push_back({Py_tp_methods, table.methods.data()});
     table.slots.push_back({Py_tp_getset, table.properties.data()});
     table.slots.push_back({0, nullptr});
-    PyType_Spec spec{
+    PyType_Spec type_spec{
         .name = qualified_name,
         .basicsize = basicsize,
         .itemsize = 0,
         .flags = flags,
         .slots = table.slots.data(),
     };
-    PyObject* type = PyType_FromSpec(&spec);
+    PyObject* type = PyType_FromSpec(&type_spec);
     if (!type) {
         kept.pop_back();
         throw PythonError{};

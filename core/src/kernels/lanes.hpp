@@ -380,6 +380,32 @@ struct Avx2 {
     using Fused = V4;
 };
 
+// succ_if and pred_if of rounding.hpp, lane by lane: the same bit steps.
+template <class V>
+[[gnu::always_inline]] inline V succ_if(const Mask<V>& step, const V& x) {
+    const Bits<V> b = to_bits<V>(x + splat<V>(0.0));
+    const Bits<V> stepped = b + 1 - ((b >> 63) << 1);
+    Bits<V> mask;
+    if constexpr (Traits<V>::width == 1) {
+        mask = 0 - static_cast<std::uint64_t>(step);
+    } else {
+        mask = (Bits<V>)step;
+    }
+    return from_bits<V>((to_bits<V>(x) & ~mask) | (stepped & mask));
+}
+
+template <class V>
+[[gnu::always_inline]] inline V pred_if(const Mask<V>& step, const V& x) {
+    return -succ_if<V>(step, -x);
+}
+
+// add_up(x, y) where x + y is finite: one step up where the TwoSum error is positive.
+template <class V>
+[[gnu::always_inline]] inline V add_up_finite(const V& x, const V& y) {
+    const V s = x + y;
+    return succ_if<V>(sum_error<V>(x, y, s) > splat<V>(0.0), s);
+}
+
 }  // namespace lanes
 }  // namespace
 }  // namespace boundwise

@@ -35,31 +35,9 @@ using lanes::splat;
 inline constexpr double kNarrowLimit = 0x1p1020;
 inline constexpr double kOrdinaryLimit = 0x1p1021;
 
-// succ_if of rounding.hpp, lane by lane: the same bit steps.
-template <class V>
-[[gnu::always_inline]] inline V succ_if(const Mask<V>& step, const V& x) {
-    const Bits<V> b = lanes::to_bits<V>(x + splat<V>(0.0));
-    const Bits<V> stepped = b + 1 - ((b >> 63) << 1);
-    Bits<V> mask;
-    if constexpr (lanes::Traits<V>::width == 1) {
-        mask = 0 - static_cast<std::uint64_t>(step);
-    } else {
-        mask = (Bits<V>)step;
-    }
-    return lanes::from_bits<V>((lanes::to_bits<V>(x) & ~mask) | (stepped & mask));
-}
-
-template <class V>
-[[gnu::always_inline]] inline V pred_if(const Mask<V>& step, const V& x) {
-    return -succ_if<V>(step, -x);
-}
-
-// add_up(x, y) where x + y is finite.
-template <class V>
-[[gnu::always_inline]] inline V add_up_finite(const V& x, const V& y) {
-    const V s = x + y;
-    return succ_if<V>(lanes::sum_error<V>(x, y, s) > splat<V>(0.0), s);
-}
+using lanes::add_up_finite;
+using lanes::pred_if;
+using lanes::succ_if;
 
 // The upward distance from `from` to `to` (to >= from), as from_endpoints
 // computes it: the rounded difference plus its TwoSum error, rounded up.
