@@ -20,6 +20,24 @@ namespace boundwise::elementwise {
 
 enum class Dispatch { Here, Pool };
 
+// Runs chunk(begin, end) -> Status over [0, n): with Dispatch::Pool in chunks
+// of kUnaryChunk from kParallelThreshold elements on, else on the calling
+// thread. Returns the flags of all chunks merged.
+template <class Chunk>
+Status run_chunks(std::uint64_t n, Dispatch dispatch, Chunk chunk) {
+    std::atomic<std::uint32_t> merged{0};
+    auto task = [&](std::size_t begin, std::size_t end) noexcept {
+        const Status flags = chunk(begin, end);
+        if (flags != Status::None) merged.fetch_or(static_cast<std::uint32_t>(flags), std::memory_order_relaxed);
+    };
+    if (dispatch == Dispatch::Pool) {
+        for_each_chunk(n, kParallelThreshold, kUnaryChunk, task);
+    } else if (n) {
+        task(0, n);
+    }
+    return static_cast<Status>(merged.load(std::memory_order_relaxed));
+}
+
 // Applies rule(m, r, flags) -> Interval to every element of a. With
 // Dispatch::Pool, arrays from kParallelThreshold elements on run in chunks of
 // kUnaryChunk; every element depends on its own input only, so the result is
@@ -34,22 +52,16 @@ Result<Array> map_elements(const Array& a, Rule rule, Dispatch dispatch) {
     const double* ar = a.rad();
     double* om = out.mid_mut();
     double* orad = out.rad_mut();
-    std::atomic<std::uint32_t> merged{0};
-    auto chunk = [&](std::size_t begin, std::size_t end) noexcept {
-        Status flags = Status::None;
+    const Status flags = run_chunks(n, dispatch, [&](std::size_t begin, std::size_t end) noexcept {
+        Status found = Status::None;
         for (std::size_t i = begin; i < end; ++i) {
-            const Interval v = rule(am[i], ar[i], flags);
+            const Interval v = rule(am[i], ar[i], found);
             om[i] = v.mid;
             orad[i] = v.rad;
         }
-        if (flags != Status::None) merged.fetch_or(static_cast<std::uint32_t>(flags), std::memory_order_relaxed);
-    };
-    if (dispatch == Dispatch::Pool) {
-        for_each_chunk(n, kParallelThreshold, kUnaryChunk, chunk);
-    } else if (n) {
-        chunk(0, n);
-    }
-    return {std::move(out), static_cast<Status>(merged.load(std::memory_order_relaxed))};
+        return found;
+    });
+    return {std::move(out), flags};
 }
 
 // Whether an element kernel streams the n results of an array past the cache
@@ -81,17 +93,10 @@ inline Result<Array> map_kernel(const Array& a, ElementKernel ElementKernels::*k
     const double* ar = a.rad();
     double* om = out.mid_mut();
     double* orad = out.rad_mut();
-    std::atomic<std::uint32_t> merged{0};
-    auto chunk = [&](std::size_t begin, std::size_t end) noexcept {
-        const Status flags = run(am + begin, ar + begin, {om + begin, orad + begin}, end - begin);
-        if (flags != Status::None) merged.fetch_or(static_cast<std::uint32_t>(flags), std::memory_order_relaxed);
-    };
-    if (dispatch == Dispatch::Pool) {
-        for_each_chunk(a.size(), kParallelThreshold, kUnaryChunk, chunk);
-    } else if (a.size()) {
-        chunk(0, a.size());
-    }
-    return {std::move(out), static_cast<Status>(merged.load(std::memory_order_relaxed))};
+    const Status flags = run_chunks(a.size(), dispatch, [&](std::size_t begin, std::size_t end) noexcept {
+        return run(am + begin, ar + begin, {om + begin, orad + begin}, end - begin);
+    });
+    return {std::move(out), flags};
 }
 
 // Applies rule(am, ar, bm, br, flags) -> Interval to the element pairs of a and
@@ -110,18 +115,16 @@ Result<Array> map_pairs(const Array& a, const Array& b, const Shape& out, Rule r
     const double* br = b.rad();
     double* om = r.mid_mut();
     double* orad = r.rad_mut();
-    std::atomic<std::uint32_t> merged{0};
-    auto chunk = [&](std::size_t begin, std::size_t end) noexcept {
-        Status flags = Status::None;
+    const Status flags = run_chunks(r.size(), Dispatch::Pool, [&](std::size_t begin, std::size_t end) noexcept {
+        Status found = Status::None;
         for (std::size_t i = begin; i < end; ++i) {
-            const Interval v = rule(am[i * step_a], ar[i * step_a], bm[i * step_b], br[i * step_b], flags);
+            const Interval v = rule(am[i * step_a], ar[i * step_a], bm[i * step_b], br[i * step_b], found);
             om[i] = v.mid;
             orad[i] = v.rad;
         }
-        if (flags != Status::None) merged.fetch_or(static_cast<std::uint32_t>(flags), std::memory_order_relaxed);
-    };
-    for_each_chunk(r.size(), kParallelThreshold, kUnaryChunk, chunk);
-    return {std::move(r), static_cast<Status>(merged.load(std::memory_order_relaxed))};
+        return found;
+    });
+    return {std::move(r), flags};
 }
 
 // map_pairs over a and b broadcast together (ValueError for incompatible
