@@ -101,13 +101,15 @@ def test_parallel_results_equal_sequential_bit_for_bit():
     assert digests_in_subprocess(SIZES, "4") == sequential
 
 
-def test_baseline_kernels_equal_the_default_path_bit_for_bit():
-    # BOUNDWISE_DISABLE_CPU_FEATURES forces the baseline kernels even where
-    # AVX2 is available; sizes cover the vector tails and a chunked run.
-    sizes = [0, 1, 3, 4, 5, 9, CHUNK + 1, THRESHOLD + 1]
+def test_every_target_equals_the_default_path_bit_for_bit():
+    # BOUNDWISE_DISABLE_CPU_FEATURES narrows the kernels to AVX2 or to the
+    # baseline wherever wider ones are available; sizes cover the vector tails
+    # of four and eight lanes and a chunked run.
+    sizes = [0, 1, 3, 4, 5, 7, 8, 9, 17, CHUNK + 1, THRESHOLD + 1]
     default = [digest(families(n)) for n in sizes]
     assert digests_in_subprocess(sizes, "2", "AVX2") == default
     assert digests_in_subprocess(sizes, "1", "sse3, fma") == default
+    assert digests_in_subprocess(sizes, "2", "avx512f") == default
 
 
 @pytest.mark.parametrize("n", [0, 1, 2, 3, 4, 5, 7, 8, 9, CHUNK - 1, CHUNK + 1, THRESHOLD - 1, THRESHOLD + 1, 40000])

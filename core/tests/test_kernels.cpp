@@ -26,7 +26,7 @@ using bwtest::bits;
 using bwtest::kInf;
 using bwtest::kNaN;
 
-constexpr std::size_t kWidest = 4;  // lanes of the widest target
+constexpr std::size_t kWidest = 8;  // lanes of the widest target
 constexpr std::size_t kGuards = 8;
 constexpr std::uint64_t kGuardBits = 0x7FF4DEADBEEF0001;  // a signalling NaN no kernel produces
 
@@ -356,23 +356,28 @@ BW_TEST(kernels, a_divisor_holding_zero_sends_every_element_through_endpoints) {
     }
 }
 
-BW_TEST(dispatch, disabled_features_force_the_baseline) {
-    CHECK(choose_target(true, nullptr) == Target::Avx2);
-    CHECK(choose_target(false, nullptr) == Target::Baseline);
-    CHECK(choose_target(false, "") == Target::Baseline);
+BW_TEST(dispatch, disabled_features_narrow_the_target) {
+    for (const char* list : {(const char*)nullptr, "", "AVX", "avx2x", "AV X2", ",", "sse2,,sse3"}) {
+        CHECK(choose_target(true, true, list) == Target::Avx512, list ? list : "null");
+        CHECK(choose_target(true, false, list) == Target::Avx2, list ? list : "null");
+        CHECK(choose_target(false, false, list) == Target::Baseline, list ? list : "null");
+    }
     for (const char* list : {"AVX2", "avx2", "Avx2", "sse3,avx2", " sse3 , AVX2 ", "fma", "FMA3", "avx512f,fma"})
-        CHECK(choose_target(true, list) == Target::Baseline, list);
-    for (const char* list : {"", "AVX", "avx512f", "AVX2X", "AV X2", ",", "sse2,,sse3"})
-        CHECK(choose_target(true, list) == Target::Avx2, list);
+        CHECK(choose_target(true, true, list) == Target::Baseline, list);
+    for (const char* list : {"avx512f", "AVX512DQ", " avx512 ", "sse3,AVX512VL"})
+        CHECK(choose_target(true, true, list) == Target::Avx2, list);
 }
 
 // Run once with BOUNDWISE_DISABLE_CPU_FEATURES set and once without (see CMakeLists.txt).
 BW_TEST(dispatch, the_environment_selects_the_target) {
     const char* disabled = std::getenv("BOUNDWISE_DISABLE_CPU_FEATURES");
-    CHECK(selected_target() == choose_target(target_supported(Target::Avx2), disabled));
+    CHECK(selected_target() ==
+          choose_target(target_supported(Target::Avx2), target_supported(Target::Avx512), disabled));
     CHECK(&arithmetic_kernels() == &arithmetic_kernels(selected_target()));
     if (disabled && std::string_view(disabled).find("AVX2") != std::string_view::npos)
         CHECK(selected_target() == Target::Baseline, disabled);
     CHECK(target_supported(Target::Baseline));
+    CHECK(!target_supported(Target::Avx512) || target_supported(Target::Avx2));
+    CHECK(std::string_view(target_name(Target::Avx512)) == "avx512");
     CHECK(std::string_view(target_name(Target::Avx2)) == "avx2" && std::string_view(target_name(Target::Baseline)) == "baseline");
 }

@@ -33,6 +33,9 @@ typedef std::uint64_t U2 __attribute__((vector_size(16)));
 typedef double V4 __attribute__((vector_size(32)));
 typedef std::int64_t M4 __attribute__((vector_size(32)));
 typedef std::uint64_t U4 __attribute__((vector_size(32)));
+typedef double V8 __attribute__((vector_size(64)));
+typedef std::int64_t M8 __attribute__((vector_size(64)));
+typedef std::uint64_t U8 __attribute__((vector_size(64)));
 
 template <class V>
 struct Traits;
@@ -54,6 +57,12 @@ struct Traits<V4> {
     using Mask = M4;
     using Bits = U4;
     static constexpr std::size_t width = 4;
+};
+template <>
+struct Traits<V8> {
+    using Mask = M8;
+    using Bits = U8;
+    static constexpr std::size_t width = 8;
 };
 
 template <class V>
@@ -79,8 +88,10 @@ template <class V>
         return x;
     } else if constexpr (Traits<V>::width == 2) {
         return V{x, x};
-    } else {
+    } else if constexpr (Traits<V>::width == 4) {
         return V{x, x, x, x};
+    } else {
+        return V{x, x, x, x, x, x, x, x};
     }
 }
 
@@ -132,15 +143,17 @@ template <class V>
     }
 }
 
-// a * b + c with one rounding. The four-lane form needs an fma target at the
-// point where it is inlined.
+// a * b + c with one rounding. The four- and eight-lane forms need an fma
+// (or AVX-512) target at the point where they are inlined.
 template <class V>
 [[gnu::always_inline]] inline V fused(const V& a, const V& b, const V& c) {
     if constexpr (Traits<V>::width == 1) {
         return std::fma(a, b, c);
-    } else {
-        static_assert(Traits<V>::width == 4, "fused is provided for one and four lanes");
+    } else if constexpr (Traits<V>::width == 4) {
         return _mm256_fmadd_pd(a, b, c);
+    } else {
+        static_assert(Traits<V>::width == 8, "fused is provided for one, four and eight lanes");
+        return _mm512_fmadd_pd(a, b, c);
     }
 }
 
@@ -151,8 +164,10 @@ template <class V>
         return m;
     } else if constexpr (Traits<V>::width == 2) {
         return _mm_movemask_pd((V)m) != 0;
-    } else {
+    } else if constexpr (Traits<V>::width == 4) {
         return _mm256_movemask_pd((V)m) != 0;
+    } else {
+        return _mm512_movepi64_mask((__m512i)m) != 0;
     }
 }
 
@@ -163,8 +178,10 @@ template <class V>
         return m ? 1u : 0u;
     } else if constexpr (Traits<V>::width == 2) {
         return static_cast<unsigned>(_mm_movemask_pd((V)m));
-    } else {
+    } else if constexpr (Traits<V>::width == 4) {
         return static_cast<unsigned>(_mm256_movemask_pd((V)m));
+    } else {
+        return static_cast<unsigned>(_mm512_movepi64_mask((__m512i)m));
     }
 }
 
@@ -175,8 +192,10 @@ template <class V>
         return static_cast<unsigned>(std::signbit(v));
     } else if constexpr (Traits<V>::width == 2) {
         return static_cast<unsigned>(_mm_movemask_pd(v));
-    } else {
+    } else if constexpr (Traits<V>::width == 4) {
         return static_cast<unsigned>(_mm256_movemask_pd(v));
+    } else {
+        return static_cast<unsigned>(_mm512_movepi64_mask((__m512i)v));
     }
 }
 
@@ -261,6 +280,8 @@ template <class V>
 [[gnu::always_inline]] inline V larger(const V& x, const V& y) {
     if constexpr (Traits<V>::width == 4) {
         return _mm256_max_pd(x, y);
+    } else if constexpr (Traits<V>::width == 8) {
+        return _mm512_max_pd(x, y);
     } else {
         return select<V>(x > y, x, y);
     }
@@ -269,6 +290,8 @@ template <class V>
 [[gnu::always_inline]] inline V smaller(const V& x, const V& y) {
     if constexpr (Traits<V>::width == 4) {
         return _mm256_min_pd(x, y);
+    } else if constexpr (Traits<V>::width == 8) {
+        return _mm512_min_pd(x, y);
     } else {
         return select<V>(x < y, x, y);
     }
@@ -291,18 +314,39 @@ template <class V>
 // exact and l - (s - h) is the exact error of s (Dekker's Fast2Sum), so the
 // error is positive exactly when l > s - h. An infinite s gives s - h = +inf
 // or NaN and a NaN operand makes the compare false.
+//
+// On the eight-lane target the four primitives below are single instructions
+// with the rounding direction embedded (EVEX static rounding, no exception
+// flags). The stepped forms give the correctly rounded upward (downward)
+// result for the operands they admit, because each decides the step from the
+// sign of an exact error term; so the embedded forms give the same doubles,
+// NaN and infinity included (both propagate a NaN operand unchanged and round
+// an overflow up to +inf).
+inline constexpr int kUpward = _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC;
+inline constexpr int kDownward = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
+
 template <class V>
 [[gnu::always_inline]] inline V add_up_nonneg(const V& x, const V& y) {
-    const V s = x + y;
-    return step_up_if<V>(smaller(x, y) > s - larger(x, y), s);
+    if constexpr (Traits<V>::width == 8) {
+        return _mm512_add_round_pd(x, y, kUpward);
+    } else {
+        const V s = x + y;
+        return step_up_if<V>(smaller(x, y) > s - larger(x, y), s);
+    }
 }
 
 // add_down(x, -y) for x >= y >= 0: s - x is exact and (x - s) - y is the exact
 // error of s = fl(x - y) (Fast2Sum), negative exactly when x - s < y.
+// (The downward instruction gives -0 for x == y where this gives +0; callers
+// use the difference only where x > y.)
 template <class V>
 [[gnu::always_inline]] inline V diff_down_ordered(const V& x, const V& y) {
-    const V s = x - y;
-    return step_down_if<V>(x - s < y, s);
+    if constexpr (Traits<V>::width == 8) {
+        return _mm512_sub_round_pd(x, y, kDownward);
+    } else {
+        const V s = x - y;
+        return step_down_if<V>(x - s < y, s);
+    }
 }
 
 // mul_up for x, y >= 0 in lanes where neither factor is small_factor: the
@@ -310,8 +354,12 @@ template <class V>
 // an infinite p gives a residual of -inf or NaN.
 template <class V>
 [[gnu::always_inline]] inline V mul_up_nonneg(const V& x, const V& y) {
-    const V p = x * y;
-    return step_up_if<V>(fused(x, y, -p) > splat<V>(0.0), p);
+    if constexpr (Traits<V>::width == 8) {
+        return _mm512_mul_round_pd(x, y, kUpward);
+    } else {
+        const V p = x * y;
+        return step_up_if<V>(fused(x, y, -p) > splat<V>(0.0), p);
+    }
 }
 
 // div_up for n >= 0 and d > 0 in lanes where neither n nor the quotient is
@@ -319,8 +367,12 @@ template <class V>
 // is negative (then q is finite and >= +0).
 template <class V>
 [[gnu::always_inline]] inline V div_up_pos(const V& n, const V& d) {
-    const V q = n / d;
-    return step_up_if<V>(fused(d, q, -n) < splat<V>(0.0), q);
+    if constexpr (Traits<V>::width == 8) {
+        return _mm512_div_round_pd(n, d, kUpward);
+    } else {
+        const V q = n / d;
+        return step_up_if<V>(fused(d, q, -n) < splat<V>(0.0), q);
+    }
 }
 
 // Lanes with 0 < x < `limit` (a positive double) for x with its sign bit
@@ -378,6 +430,10 @@ struct Baseline {
 struct Avx2 {
     using Wide = V4;
     using Fused = V4;
+};
+struct Avx512 {
+    using Wide = V8;
+    using Fused = V8;
 };
 
 // succ_if and pred_if of rounding.hpp, lane by lane: the same bit steps.

@@ -43,4 +43,9 @@ const ElementKernels& element_functions() noexcept;
 const LayoutKernels& layout() noexcept;
 }  // namespace avx2
 
+// Only to be called on a processor with AVX-512 F and DQ, AVX2 and FMA.
+namespace avx512 {
+const ArithmeticKernels& arithmetic() noexcept;
+}  // namespace avx512
+
 }  // namespace boundwise
