@@ -139,4 +139,23 @@ Result<Array> map_broadcast(const Array& a, const Array& b, Rule rule) {
     return map_pairs(x, y, out, rule);
 }
 
+// The pair kernel `kernel` of the selected table over a and b broadcast
+// together, like map_broadcast.
+inline Result<Array> map_pair_kernel(const Array& a, const Array& b, PairElementKernel ElementKernels::*kernel) {
+    const Shape out = broadcast_result_shape(a, b);
+    const std::uint64_t count = element_count(out);
+    std::optional<Array> expanded_a, expanded_b;
+    const Array& x = is_kernel_operand(a, count) ? a : expanded_a.emplace(broadcast_to(a, out));
+    const Array& y = is_kernel_operand(b, count) ? b : expanded_b.emplace(broadcast_to(b, out));
+    const PairElementKernel run = element_kernels().*kernel;
+    Array r = Array::uninitialized(out);
+    const KernelOperand kx{x.mid(), x.rad(), x.size() == 1};
+    const KernelOperand ky{y.mid(), y.rad(), y.size() == 1};
+    const KernelOutput ko{r.mid_mut(), r.rad_mut()};
+    const Status flags = run_chunks(r.size(), Dispatch::Pool, [&](std::size_t begin, std::size_t end) noexcept {
+        return run(kx, ky, ko, begin, end);
+    });
+    return {std::move(r), flags};
+}
+
 }  // namespace boundwise::elementwise

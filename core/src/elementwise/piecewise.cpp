@@ -6,6 +6,7 @@
 #include "boundwise/elementwise/hull.hpp"
 #include "boundwise/elementwise/rules.hpp"
 #include "boundwise/error.hpp"
+#include "boundwise/kernels/element_functions.hpp"
 #include "boundwise/text/format.hpp"
 #include "element_map.hpp"
 
@@ -14,15 +15,13 @@ namespace boundwise {
 namespace {
 
 using elementwise::Dispatch;
-using elementwise::map_broadcast;
-using elementwise::map_elements;
 using elementwise::map_kernel;
 
 // Endpoints with NaN ends for elements without a value; minNum and maxNum
 // (min_num / max_num) then let any other operand win. An infinite radius
 // reads as the whole line, so the stored entire line is never skipped.
 template <bool Maximum>
-Interval extreme(double am, double ar, double bm, double br, Status&) noexcept {
+Interval extreme(double am, double ar, double bm, double br) noexcept {
     const Endpoints a = element_endpoints(am, ar);
     const Endpoints b = element_endpoints(bm, br);
     const double lo = Maximum ? max_num(a.lo, b.lo) : min_num(a.lo, b.lo);
@@ -45,20 +44,24 @@ Array clip(const Array& a, double a_min, double a_max) {
     if (a_min > a_max)
         throw value_error("a_min must be <= a_max; got a_min=" + format_number(a_min) +
                           " a_max=" + format_number(a_max));
-    const auto rule = [a_min, a_max](double m, double r, Status&) noexcept {
-        // The whole line first: its stored form has a NaN midpoint.
-        if (r == kInfinity) return from_endpoints(a_min, a_max);
-        if (std::isnan(m) || std::isnan(r)) return Interval{a_min, 0.0};
-        const Endpoints x = to_endpoints(m, r);
-        const double lo = min_num(max_num(x.lo, a_min), a_max);
-        const double hi = min_num(max_num(x.hi, a_min), a_max);
-        return from_endpoints(min_num(lo, hi), max_num(lo, hi));
-    };
-    return map_elements(a, rule, Dispatch::Pool).value;
+    const ClipKernel run = element_kernels().clip;
+    Array out = Array::uninitialized(a.shape());
+    const double* am = a.mid();
+    const double* ar = a.rad();
+    double* om = out.mid_mut();
+    double* orad = out.rad_mut();
+    elementwise::run_chunks(a.size(), Dispatch::Pool, [&](std::size_t begin, std::size_t end) noexcept {
+        return run(am + begin, ar + begin, {om + begin, orad + begin}, end - begin, a_min, a_max);
+    });
+    return out;
 }
 
-Array maximum(const Array& a, const Array& b) { return map_broadcast(a, b, extreme<true>).value; }
-Array minimum(const Array& a, const Array& b) { return map_broadcast(a, b, extreme<false>).value; }
+Array maximum(const Array& a, const Array& b) {
+    return elementwise::map_pair_kernel(a, b, &ElementKernels::maximum).value;
+}
+Array minimum(const Array& a, const Array& b) {
+    return elementwise::map_pair_kernel(a, b, &ElementKernels::minimum).value;
+}
 Array maximum(const Array& a, double x) { return maximum(a, point(x)); }
 Array minimum(const Array& a, double x) { return minimum(a, point(x)); }
 
@@ -70,6 +73,24 @@ Interval sign_rule(double m, double r, Status&) noexcept {
     if (x.hi < 0) return {-1.0, 0.0};
     if (x.lo > 0) return {1.0, 0.0};
     return {0.0, 0.0};
+}
+
+Interval maximum_rule(double am, double ar, double bm, double br, Status&) noexcept {
+    return extreme<true>(am, ar, bm, br);
+}
+
+Interval minimum_rule(double am, double ar, double bm, double br, Status&) noexcept {
+    return extreme<false>(am, ar, bm, br);
+}
+
+Interval clip_rule(double m, double r, double a_min, double a_max) noexcept {
+    // The whole line first: its stored form has a NaN midpoint.
+    if (r == kInfinity) return from_endpoints(a_min, a_max);
+    if (std::isnan(m) || std::isnan(r)) return Interval{a_min, 0.0};
+    const Endpoints x = to_endpoints(m, r);
+    const double lo = min_num(max_num(x.lo, a_min), a_max);
+    const double hi = min_num(max_num(x.hi, a_min), a_max);
+    return from_endpoints(min_num(lo, hi), max_num(lo, hi));
 }
 
 Interval nan_to_num_rule(double m, double r, Status&) noexcept {

@@ -14,6 +14,8 @@
 
 #include "boundwise/elementwise/functions.hpp"
 #include "boundwise/elementwise/hull.hpp"
+#include "boundwise/elementwise/rules.hpp"
+#include "boundwise/kernels/element_functions.hpp"
 #include "element_map.hpp"
 
 namespace boundwise {
@@ -145,10 +147,25 @@ Interval store(Endpoints e) { return from_endpoints(e.lo, e.hi); }
 
 }  // namespace
 
+Interval elementwise::power_rule(double m, double r, double p, Status& flags) noexcept {
+    return store(interval_pow(element_endpoints(m, r), p, p, flags));
+}
+
 Result<Array> power(const Array& a, double p) {
-    const auto rule = [p](double m, double r, Status& flags) noexcept {
-        return store(interval_pow(element_endpoints(m, r), p, p, flags));
-    };
+    if (p >= 1 && p < kTwo53 && is_integer(p)) {
+        const IntegerPowerKernel run = element_kernels().integer_power;
+        Array out = Array::uninitialized(a.shape());
+        const double* am = a.mid();
+        const double* ar = a.rad();
+        double* om = out.mid_mut();
+        double* orad = out.rad_mut();
+        const Status flags = elementwise::run_chunks(
+            a.size(), elementwise::Dispatch::Pool, [&](std::size_t begin, std::size_t end) noexcept {
+                return run(am + begin, ar + begin, {om + begin, orad + begin}, end - begin, p);
+            });
+        return {std::move(out), flags};
+    }
+    const auto rule = [p](double m, double r, Status& flags) noexcept { return elementwise::power_rule(m, r, p, flags); };
     return elementwise::map_elements(a, rule, elementwise::Dispatch::Pool);
 }
 

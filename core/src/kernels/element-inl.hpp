@@ -5,7 +5,7 @@
 // has internal linkage, so each file gets its own copy for its own target.
 //
 // Each vector operation repeats, for lanes whose midpoint and radius are
-// ordinary (see kOrdinaryLimit), exactly the IEEE operations of its scalar
+// ordinary (see lanes::not_ordinary), exactly the IEEE operations of its scalar
 // rule, with the rule's branches replaced by compare masks and blends. It
 // reports the other lanes, and the loop then computes the whole group with
 // the scalar rule, so every element gets the rule's bits.
@@ -19,7 +19,9 @@
 #include "boundwise/elementwise/rules.hpp"
 #include "boundwise/interval/rounding.hpp"
 #include "boundwise/kernels/element_functions.hpp"
+#include "endpoint_lanes.hpp"
 #include "exp_log_lanes.hpp"
+#include "piecewise_lanes.hpp"
 #include "trig_lanes.hpp"
 #include "lanes.hpp"
 
@@ -35,17 +37,6 @@ using lanes::Mask;
 using lanes::select;
 using lanes::splat;
 
-// Lanes with |m| and |r| below 2^1021 (so neither is NaN or infinite): both
-// ends m -+ r, rounded outward, are below 2^1022 in magnitude, and so is every
-// value derived from them here; no sum or difference of two of them overflows.
-inline constexpr double kOrdinaryLimit = 0x1p1021;
-
-template <class V>
-[[gnu::always_inline]] inline Mask<V> unusual(const V& m, const V& r) {
-    const V limit = splat<V>(kOrdinaryLimit);
-    return lanes::either<V>(!(lanes::abs(m) < limit), !(lanes::abs(r) < limit));
-}
-
 template <class V>
 [[gnu::always_inline]] inline V copysign(const V& magnitude, const V& sign) {
     constexpr std::uint64_t kSign = 0x8000000000000000ULL;
@@ -56,8 +47,6 @@ using lanes::add_up_finite;
 using lanes::pred_if;
 using lanes::succ_if;
 
-// to_endpoints(m, r) for ordinary lanes: m - r and m + r with their TwoSum
-// errors, one step outward where the error points outward.
 template <class V>
 struct Ends {
     V lo;
@@ -66,10 +55,9 @@ struct Ends {
 
 template <class V>
 [[gnu::always_inline]] inline Ends<V> ends(const V& m, const V& r) {
-    const V lo = m - r;
-    const V hi = m + r;
-    return {pred_if<V>(lanes::sum_error<V>(m, -r, lo) < splat<V>(0.0), lo),
-            succ_if<V>(lanes::sum_error<V>(m, r, hi) > splat<V>(0.0), hi)};
+    Ends<V> e;
+    lanes::ordinary_ends<V>(m, r, e.lo, e.hi);
+    return e;
 }
 
 // Narrow lanes: 0 < x < limit and 0 <= r <= x/4 (NaN not). Then the ends of
@@ -180,7 +168,7 @@ struct AbsoluteOp {
         const V l = select<V>(non_negative, lo, select<V>(non_positive, -hi, splat<V>(0.0)));
         const V h = select<V>(non_negative, hi, select<V>(non_positive, -lo, lanes::larger<V>(hi, -lo)));
         hull<V>(l, h, lanes::abs(m), mid, rad);
-        return unusual<V>(m, r);
+        return lanes::not_ordinary<V>(m, r);
     }
     // Narrow: the ends of (|m|, r) are positive and hold |m|, the preferred
     // midpoint, so the hull keeps |m| and its distances to the ends are exact.
@@ -206,7 +194,7 @@ struct IntegerOp {
     [[gnu::always_inline]] Mask<V> operator()(const V& m, const V& r, V& mid, V& rad) const {
         const auto [lo, hi] = ends<V>(m, r);
         hull<V>(to_integer<Mode, V>(lo), to_integer<Mode, V>(hi), to_integer<Mode, V>(m), mid, rad);
-        return unusual<V>(m, r);
+        return lanes::not_ordinary<V>(m, r);
     }
     // Narrow with |m| < 2^51: lo, m and hi share one sign and lie within a
     // factor 2 of each other, so m - lo and hi - m are exact (Sterbenz) and
@@ -244,7 +232,7 @@ struct SignOp {
         const V zero = splat<V>(0.0);
         mid = select<V>(hi < zero, splat<V>(-1.0), select<V>(lo > zero, splat<V>(1.0), zero));
         rad = zero;
-        return unusual<V>(m, r);
+        return lanes::not_ordinary<V>(m, r);
     }
     // Narrow: both ends have the sign of m (they lie within [m/2, 2m]).
     template <class V>
@@ -285,7 +273,7 @@ struct SqrtOp {
         const V l = lanes::from_bits<V>(lanes::to_bits<V>(square_root<V>(lo)) - 4);
         const V h = lanes::from_bits<V>(lanes::to_bits<V>(square_root<V>(hi)) + 4);
         hull<V>(l, h, square_root<V>(m), mid, rad);
-        return lanes::either<V>(unusual<V>(m, r), !(lo > splat<V>(0.0)));
+        return lanes::either<V>(lanes::not_ordinary<V>(m, r), !(lo > splat<V>(0.0)));
     }
     // Narrow with m > 0: sqrt(lo) > c/2 and sqrt(hi) < 2c for c = sqrt(m), so
     // c lies strictly between the widened ends and its distances are exact.
@@ -351,7 +339,7 @@ struct LnOp {
         const V zero = splat<V>(0.0);
         hull<V>(two_down<V>(log_normal<V>(lo, zero)), two_up<V>(log_normal<V>(hi, zero)), log_normal<V>(m, zero), mid,
                 rad);
-        return lanes::either<V>(unusual<V>(m, r), !(lo >= splat<V>(kMinNormal)));
+        return lanes::either<V>(lanes::not_ordinary<V>(m, r), !(lo >= splat<V>(kMinNormal)));
     }
     // Narrow with m >= 2^-1019: the ends are normal and need no TwoSum. Where
     // the widened logarithms at the ends share a sign and lie within a factor
@@ -405,7 +393,7 @@ struct SineOp {
         high = select<V>(has_residue<V>(inside, 1 - Shift), splat<V>(1.0), lanes::smaller<V>(high, splat<V>(1.0)));
         hull<V>(low, high, c, mid, rad);
         const auto wide = !(hi - lo < splat<V>(0x1.921fb54442d18p+2));  // 2 pi: the scalar rule gives [-1, 1]
-        return lanes::either<V>(lanes::either<V>(unusual<V>(m, r), wide),
+        return lanes::either<V>(lanes::either<V>(lanes::not_ordinary<V>(m, r), wide),
                                 lanes::either<V>(outside_fast_range<V>(lo, at_lo), outside_fast_range<V>(hi, at_hi)));
     }
     static Interval scalar(double m, double r, Status& flags) noexcept {
@@ -439,7 +427,7 @@ struct TangentOp {
         mid = select<V>(pole, splat<V>(0.0), mid);
         rad = select<V>(pole, splat<V>(kInfinity), rad);
         const auto wide = !(hi - lo < splat<V>(0x1.921fb54442d18p+1));  // pi: the scalar rule gives the whole line
-        return lanes::either<V>(lanes::either<V>(unusual<V>(m, r), wide),
+        return lanes::either<V>(lanes::either<V>(lanes::not_ordinary<V>(m, r), wide),
                                 lanes::either<V>(outside_fast_range<V>(lo, at_lo), outside_fast_range<V>(hi, at_hi)));
     }
     static Interval scalar(double m, double r, Status& flags) noexcept {
@@ -552,6 +540,10 @@ inline constexpr ElementKernels element_table{
     .sin = element::kernel_of<typename L::Wide, element::SineOp<0>, Streaming>,
     .cos = element::kernel_of<typename L::Wide, element::SineOp<1>, Streaming>,
     .tan = element::kernel_of<typename L::Wide, element::TangentOp, Streaming>,
+    .maximum = element::pair_kernel<typename L::Wide, element::ExtremeOp<true>>,
+    .minimum = element::pair_kernel<typename L::Wide, element::ExtremeOp<false>>,
+    .clip = element::clip_kernel<typename L::Wide>,
+    .integer_power = element::integer_power_kernel<typename L::Fused>,
     .streaming = Streaming ? nullptr : &element_table<L, true>,
 };
 

@@ -362,6 +362,19 @@ template <class V>
     }
 }
 
+// mul_down for x, y >= 0 under the same condition: p lies above x*y exactly
+// when the residual is negative (then p > 0, and an overflow to +inf steps
+// down to DBL_MAX, as rounding downward gives).
+template <class V>
+[[gnu::always_inline]] inline V mul_down_nonneg(const V& x, const V& y) {
+    if constexpr (Traits<V>::width == 8) {
+        return _mm512_mul_round_pd(x, y, kDownward);
+    } else {
+        const V p = x * y;
+        return step_down_if<V>(fused(x, y, -p) < splat<V>(0.0), p);
+    }
+}
+
 // div_up for n >= 0 and d > 0 in lanes where neither n nor the quotient is
 // small: q = fl(n/d) lies below n/d exactly when the exact residual d*q - n
 // is negative (then q is finite and >= +0).

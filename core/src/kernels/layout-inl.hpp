@@ -18,6 +18,7 @@
 #include "boundwise/interval/endpoints.hpp"
 #include "boundwise/interval/rounding.hpp"
 #include "boundwise/kernels/layout.hpp"
+#include "endpoint_lanes.hpp"
 #include "lanes.hpp"
 
 #pragma GCC diagnostic push
@@ -33,30 +34,11 @@ using lanes::select;
 using lanes::splat;
 
 inline constexpr double kNarrowLimit = 0x1p1020;
-inline constexpr double kOrdinaryLimit = 0x1p1021;
-
-using lanes::add_up_finite;
-using lanes::pred_if;
-using lanes::succ_if;
-
-// The upward distance from `from` to `to` (to >= from), as from_endpoints
-// computes it: the rounded difference plus its TwoSum error, rounded up.
-template <class V>
-[[gnu::always_inline]] inline V distance_up(const V& to, const V& from) {
-    const V d = to - from;
-    return add_up_finite<V>(d, lanes::sum_error<V>(to, -from, d));
-}
 
 template <class V>
 [[gnu::always_inline]] inline Mask<V> not_narrow(const V& x, const V& r) {
     const Mask<V> radius = lanes::either<V>(!(r <= x * splat<V>(0.25)), r < splat<V>(0.0));
     return lanes::either<V>(radius, !lanes::below_nonzero<V>(x, kNarrowLimit));
-}
-
-template <class V>
-[[gnu::always_inline]] inline Mask<V> not_ordinary(const V& m, const V& r) {
-    const V limit = splat<V>(kOrdinaryLimit);
-    return lanes::either<V>(!(lanes::abs(m) < limit), !(lanes::abs(r) < limit));
 }
 
 // Narrow lanes, on x = |m|. With 0 <= r <= x/4 the outward-rounded ends lie
@@ -83,21 +65,12 @@ template <class V>
 }
 
 // Ordinary lanes: to_endpoints and from_endpoints operation by operation.
-// Every end, sum and distance stays below 2^1023 in magnitude, so the
-// reference's overflow, NaN and infinity branches are never taken. Its point
-// case (lo = hi, radius +0) needs no branch either: c = (2 lo) / 2 = lo
-// exactly, and both distances are then +0 with a TwoSum error of +0.
 template <class V>
 [[gnu::always_inline]] inline void ordinary_round_trip(const V& m, const V& r, V& mid, V& rad) {
-    V lo = m - r;
-    V hi = m + r;
-    lo = pred_if<V>(lanes::sum_error<V>(m, -r, lo) < splat<V>(0.0), lo);
-    hi = succ_if<V>(lanes::sum_error<V>(m, r, hi) > splat<V>(0.0), hi);
-    const V c = (lo + hi) * splat<V>(0.5);
-    const V up = distance_up<V>(hi, c);
-    const V down = distance_up<V>(c, lo);
-    mid = c;
-    rad = select<V>(up >= down, up, down);
+    V lo;
+    V hi;
+    lanes::ordinary_ends<V>(m, r, lo, hi);
+    lanes::ordinary_from_ends<V>(lo, hi, mid, rad);
 }
 
 // The loop over [0, n): full vectors of V in the first form that all their
@@ -121,7 +94,7 @@ void round_trip_kernel(const double* mid, const double* rad, double* out_mid, do
             V orad;
             if (!lanes::any<V>(not_narrow<V>(lanes::abs(m), r))) [[likely]] {
                 narrow_round_trip<V>(m, r, om, orad);
-            } else if (!lanes::any<V>(not_ordinary<V>(m, r))) {
+            } else if (!lanes::any<V>(lanes::not_ordinary<V>(m, r))) {
                 ordinary_round_trip<V>(m, r, om, orad);
             } else {
                 for (std::size_t j = i; j < i + width; ++j) reference(j);

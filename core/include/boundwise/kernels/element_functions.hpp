@@ -4,7 +4,8 @@
 //
 // Every target's table computes exactly the scalar reference: the element
 // rules of elementwise/rules.hpp for abs, the integer roundings, sign,
-// nan_to_num and sqrt, and the one-lane instance of the vectorised exp, ln, sin,
+// nan_to_num, sqrt, maximum, minimum, clip and integer powers, and the
+// one-lane instance of the vectorised exp, ln, sin,
 // cos and tan (sin, cos and tan fall back on their rules outside the range
 // their lanes cover). The selected table is used (see dispatch.hpp).
 #pragma once
@@ -18,6 +19,14 @@
 namespace boundwise {
 
 using ElementKernel = Status (*)(const double* mid, const double* rad, KernelOutput out, std::size_t n) noexcept;
+// Element pairs over [begin, end), an operand with `single` set repeated.
+using PairElementKernel = Status (*)(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin,
+                                     std::size_t end) noexcept;
+using ClipKernel = Status (*)(const double* mid, const double* rad, KernelOutput out, std::size_t n, double a_min,
+                              double a_max) noexcept;
+// x^k for an integer 1 <= k < 2^53.
+using IntegerPowerKernel = Status (*)(const double* mid, const double* rad, KernelOutput out, std::size_t n,
+                                      double k) noexcept;
 
 struct ElementKernels {
     ElementKernel absolute;
@@ -33,6 +42,10 @@ struct ElementKernels {
     ElementKernel sin;
     ElementKernel cos;
     ElementKernel tan;
+    PairElementKernel maximum;
+    PairElementKernel minimum;
+    ClipKernel clip;
+    IntegerPowerKernel integer_power;
     // The same kernels writing their results with non-temporal stores, for
     // results too large to stay in the cache (null in that twin itself).
     const ElementKernels* streaming;
