@@ -33,14 +33,6 @@ using lanes::Mask;
 using lanes::select;
 using lanes::splat;
 
-inline constexpr double kNarrowLimit = 0x1p1020;
-
-template <class V>
-[[gnu::always_inline]] inline Mask<V> not_narrow(const V& x, const V& r) {
-    const Mask<V> radius = lanes::either<V>(!(r <= x * splat<V>(0.25)), r < splat<V>(0.0));
-    return lanes::either<V>(radius, !lanes::below_nonzero<V>(x, kNarrowLimit));
-}
-
 // Narrow lanes, on x = |m|. With 0 <= r <= x/4 the outward-rounded ends lie
 // in [x/2, 2x] and lo >= hi/2 (below 2^-1020, where x/4 may round, every
 // difference is exact or the same bounds hold with room to spare), so
@@ -92,7 +84,7 @@ void round_trip_kernel(const double* mid, const double* rad, double* out_mid, do
             const V r = lanes::load<V>(rad + i);
             V om;
             V orad;
-            if (!lanes::any<V>(not_narrow<V>(lanes::abs(m), r))) [[likely]] {
+            if (!lanes::any<V>(lanes::not_narrow<V>(m, r))) [[likely]] {
                 narrow_round_trip<V>(m, r, om, orad);
             } else if (!lanes::any<V>(lanes::not_ordinary<V>(m, r))) {
                 ordinary_round_trip<V>(m, r, om, orad);

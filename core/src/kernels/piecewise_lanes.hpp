@@ -31,12 +31,10 @@ struct ExtremeOp {
                                                      V& r) const {
         using namespace lanes;
         V alo, ahi, blo, bhi;
-        ordinary_ends<V>(am, ar, alo, ahi);
-        ordinary_ends<V>(bm, br, blo, bhi);
+        const auto redo = either<V>(any_ends<V>(am, ar, alo, ahi), any_ends<V>(bm, br, blo, bhi));
         const V lo = Maximum ? max_num<V>(alo, blo) : min_num<V>(alo, blo);
         const V hi = Maximum ? max_num<V>(ahi, bhi) : min_num<V>(ahi, bhi);
-        ordinary_from_ends<V>(min_num<V>(lo, hi), max_num<V>(lo, hi), m, r);
-        return either<V>(not_ordinary<V>(am, ar), not_ordinary<V>(bm, br));
+        return either<V>(redo, any_from_ends<V>(min_num<V>(lo, hi), max_num<V>(lo, hi), m, r));
     }
     Interval operator()(double am, double ar, double bm, double br, Status& flags) const noexcept {
         return Maximum ? elementwise::maximum_rule(am, ar, bm, br, flags)
@@ -123,13 +121,10 @@ struct ClipOp {
     [[gnu::always_inline]] lanes::Mask<V> operator()(const V& m, const V& r, V& om, V& orad) const {
         using namespace lanes;
         V lo, hi;
-        ordinary_ends<V>(m, r, lo, hi);
+        const auto redo = any_ends<V>(m, r, lo, hi);
         lo = min_num<V>(max_num<V>(lo, splat<V>(a_min)), splat<V>(a_max));
         hi = min_num<V>(max_num<V>(hi, splat<V>(a_min)), splat<V>(a_max));
-        const V l = min_num<V>(lo, hi);
-        const V h = max_num<V>(lo, hi);
-        ordinary_from_ends<V>(l, h, om, orad);
-        return either<V>(not_ordinary<V>(m, r), not_ordinary_ends<V>(l, h));
+        return either<V>(redo, any_from_ends<V>(min_num<V>(lo, hi), max_num<V>(lo, hi), om, orad));
     }
     Interval operator()(double m, double r, Status&) const noexcept {
         return elementwise::clip_rule(m, r, a_min, a_max);
@@ -155,7 +150,7 @@ struct IntegerPowerOp {
     [[gnu::always_inline]] lanes::Mask<V> operator()(const V& m, const V& r, V& om, V& orad) const {
         using namespace lanes;
         V lo, hi;
-        ordinary_ends<V>(m, r, lo, hi);
+        auto redo = any_ends<V>(m, r, lo, hi);
         auto e = static_cast<std::uint64_t>(k);
         if (e % 2 == 0) {
             const auto negative = hi < splat<V>(0.0);
@@ -163,7 +158,7 @@ struct IntegerPowerOp {
             hi = select<V>(negative, -lo, hi);
             lo = mirrored_lo;
         }
-        auto redo = either<V>(not_ordinary<V>(m, r), !(lo > splat<V>(0.0)));
+        redo = either<V>(redo, !(lo > splat<V>(0.0)));
         const auto factors = [&](const V& x, const V& y) { redo = either<V>(redo, either<V>(small_factor<V>(x), small_factor<V>(y))); };
         V rlo = lo;
         V rhi = hi;
@@ -186,8 +181,7 @@ struct IntegerPowerOp {
                 }
             }
         }
-        ordinary_from_ends<V>(rlo, rhi, om, orad);
-        return either<V>(redo, not_ordinary_ends<V>(rlo, rhi));
+        return either<V>(redo, any_from_ends<V>(rlo, rhi, om, orad));
     }
     Interval operator()(double m, double r, Status& flags) const noexcept {
         return elementwise::power_rule(m, r, k, flags);
