@@ -194,6 +194,24 @@ BW_TEST(kernels, quotients_match_the_reference) {
                  kArithmeticChunk, encloses_quotient);
 }
 
+// The running sums of a dot product over columns of every kind (NaN and
+// infinite elements, tiny and huge products, signed zeros).
+BW_TEST(kernels, dot_sums_match_the_reference) {
+    for (const std::size_t n : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{64}, std::size_t{999}}) {
+        for (std::uint64_t seed = 0; seed < 40; ++seed) {
+            const Column a = column(n, 1000 * n + seed, seed % 2 ? Role::Any : Role::Exact);
+            const Column b = column(n, 2000 * n + seed, Role::Any);
+            const DotSums want = reference().dot(a.mid.data(), a.rad.data(), b.mid.data(), b.rad.data(), n);
+            for (const ArithmeticKernels* t : target_tables()) {
+                const DotSums got = t->dot(a.mid.data(), a.rad.data(), b.mid.data(), b.rad.data(), n);
+                // Any NaN reads as "no value" (the caller returns NaN ends), whatever its sign.
+                const auto same = [](double x, double y) { return (x != x && y != y) || bits(x) == bits(y); };
+                CHECK(same(got.s, want.s) && same(got.r, want.r), "n", n, "seed", seed, got.r, want.r);
+            }
+        }
+    }
+}
+
 BW_TEST(kernels, negation_matches_the_reference) {
     for (const std::size_t n : sizes(kUnaryChunk)) {
         const Column a = column(n, 30 + n, Role::Any);

@@ -423,6 +423,46 @@ void negate_kernel(const double* mid, const double* rad, KernelOutput out, std::
     negate_loop<V>(mid, rad, out, n);
 }
 
+// add_up(x, y) for x, y >= 0 (or NaN) on the running radius of a dot
+// product, a chain of dependent sums: the reference's add_up, the
+// non-negative form (a compare instead of the TwoSum), or the addition with
+// upward rounding embedded (AVX-512); all give the same double.
+template <class V>
+[[gnu::always_inline]] inline double chain_add_up(double x, double y) {
+    if constexpr (lanes::Traits<V>::width == 1) {
+        return add_up(x, y);
+    } else if constexpr (lanes::Traits<V>::width == 8) {
+        return _mm_cvtsd_f64(_mm_add_round_sd(_mm_set_sd(x), _mm_set_sd(y), lanes::kUpward));
+    } else {
+        return lanes::add_up_nonneg<double>(x, y);
+    }
+}
+
+// The dot product of (am, ar) and (bm, br): s sums the products am bm in
+// order, and r adds, element by element, the upward bound |am| br + |bm| ar +
+// ar br of the radii's part, then the TwoSum error of s and the fma residual
+// of the product. Every term of r is >= 0 or NaN.
+template <class V>
+DotSums dot_kernel(const double* am, const double* ar, const double* bm, const double* br, std::size_t n) noexcept {
+    double s = 0.0;
+    double r = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double p = am[i] * bm[i];
+        // product_error stays an upper bound when p underflows, where the fma
+        // residual alone may round a lost subnormal amount to zero.
+        const double e_p = is_finite(p) ? product_error(am[i], bm[i], p) : kInfinity;
+        const double t1 = mul_up(std::fabs(am[i]), br[i]);
+        const double t2 = mul_up(std::fabs(bm[i]), ar[i]);
+        const double t3 = mul_up(ar[i], br[i]);
+        const double q = chain_add_up<V>(chain_add_up<V>(chain_add_up<V>(r, t1), t2), t3);
+        const double s_next = s + p;
+        const double e_s = std::fabs(sum_error(s, p, s_next));
+        r = chain_add_up<V>(chain_add_up<V>(e_s, e_p), q);
+        s = s_next;
+    }
+    return {s, r};
+}
+
 // The table of a target with the lane set L (lanes::Baseline, lanes::Avx2, or
 // lanes::Scalar for the reference).
 template <class L>
@@ -437,6 +477,7 @@ inline constexpr ArithmeticKernels arithmetic_table{
     .subtract_into = binary_into_kernel<typename L::Wide, SubtractOp>,
     .multiply_into = multiply_into_kernel<typename L::Fused>,
     .negate = negate_kernel<typename L::Wide>,
+    .dot = dot_kernel<typename L::Wide>,
 };
 
 }  // namespace

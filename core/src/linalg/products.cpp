@@ -5,7 +5,9 @@
 #include <string>
 
 #include "boundwise/error.hpp"
+#include "boundwise/interval/endpoints.hpp"
 #include "boundwise/interval/rounding.hpp"
+#include "boundwise/kernels/arithmetic.hpp"
 
 namespace boundwise {
 
@@ -13,26 +15,7 @@ Endpoints interval_dot(const Array& a, const Array& b) {
     check_internal(a.size() == b.size(), "dot: length mismatch");
     const std::uint64_t n = a.size();
     if (n == 0) return {0.0, 0.0};
-    const double* am = a.mid();
-    const double* ar = a.rad();
-    const double* bm = b.mid();
-    const double* br = b.rad();
-    double s = 0.0;
-    double r = 0.0;
-    for (std::uint64_t i = 0; i < n; ++i) {
-        // |x y - am bm| <= |am| br + ar |bm| + ar br for x in am +- ar, y in bm +- br.
-        const double p = am[i] * bm[i];
-        // product_error stays an upper bound when p underflows, where the fma
-        // residual alone may round a lost subnormal amount to zero.
-        const double e_p = is_finite(p) ? product_error(am[i], bm[i], p) : kInfinity;
-        const double q =
-            add_up(add_up(add_up(r, mul_up(std::fabs(am[i]), br[i])), mul_up(std::fabs(bm[i]), ar[i])),
-                   mul_up(ar[i], br[i]));
-        const double s_next = s + p;
-        const double e_s = std::fabs(sum_error(s, p, s_next));
-        r = add_up(add_up(e_s, e_p), q);
-        s = s_next;
-    }
+    const auto [s, r] = arithmetic_kernels().dot(a.mid(), a.rad(), b.mid(), b.rad(), n);
     if (std::isnan(s) || std::isnan(r)) return {NAN, NAN};
     if (r >= kInfinity) return {-kInfinity, kInfinity};
     return to_endpoints(s, r);

@@ -39,6 +39,15 @@ using TestedKernel = bool (*)(KernelOperand a, KernelOperand b, KernelOutput out
 // Elements [0, n) of a one-operand kernel.
 using UnaryKernel = void (*)(const double* mid, const double* rad, KernelOutput out, std::size_t n) noexcept;
 
+// The running midpoint sum s and radius bound r of a dot product of two
+// interval vectors of length n, accumulated element by element in order.
+struct DotSums {
+    double s;
+    double r;
+};
+using DotKernel = DotSums (*)(const double* am, const double* ar, const double* bm, const double* br,
+                              std::size_t n) noexcept;
+
 struct ArithmeticKernels {
     BinaryKernel add;
     BinaryKernel subtract;
@@ -59,6 +68,7 @@ struct ArithmeticKernels {
     BinaryKernel multiply_into;
     // Midpoints negated (sign bit flipped), radii copied.
     UnaryKernel negate;
+    DotKernel dot;
 };
 
 // The table of `target`; the baseline one when the processor lacks `target`.
