@@ -212,6 +212,27 @@ BW_TEST(kernels, dot_sums_match_the_reference) {
     }
 }
 
+// c / a for numbers c of every kind, over elements of every kind (zero
+// inside, NaN, infinite radius), in two chunks; the flag too.
+BW_TEST(kernels, number_over_array_matches_the_reference) {
+    bwtest::Values v(77);
+    for (int k = 0; k < 60; ++k) {
+        const double c = k < 6 ? std::vector<double>{0.0, -0.0, 1.0, -3.5, 1e-310, bwtest::kMax}[k] : v.finite();
+        const std::size_t n = k % 7 == 0 ? 3 : 4 * kWidest + 1 + k;
+        const Column a = column(n, 500 + k, k % 3 ? Role::Divisor : Role::Any);
+        Output want(n);
+        const bool want_zero = reference().point_divide(c, {a.mid.data(), a.rad.data(), false}, want.view(), 0, n);
+        for (const ArithmeticKernels* t : target_tables()) {
+            Output got(n);
+            bool zero = false;
+            for (const auto& [begin, end] : {std::pair{std::size_t{0}, n / 3}, std::pair{n / 3, n}})
+                zero |= t->point_divide(c, {a.mid.data(), a.rad.data(), false}, got.view(), begin, end);
+            CHECK(zero == want_zero, c, n);
+            check_output(got, want, 0, n, "point_divide", n);
+        }
+    }
+}
+
 BW_TEST(kernels, negation_matches_the_reference) {
     for (const std::size_t n : sizes(kUnaryChunk)) {
         const Column a = column(n, 30 + n, Role::Any);

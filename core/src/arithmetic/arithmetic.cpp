@@ -237,33 +237,18 @@ void divide_point_in_place(Array& a, double x) {
     run_with(a, Number{x, 0.0}, false, a, arithmetic_kernels().divide);
 }
 
-// c / a per element with q = fl(c / am): for x in [am - ar, am + ar],
-// c/x - q = ((c - q am) - q (x - am)) / x, so |c/x - q| <= (|c - q am| + |q| ar) / g
-// with g <= min |x| the end of the outward-rounded enclosure nearest zero.
+// c / a per element (the bound is derived with the kernel); pooled like the
+// other number forms.
 Quotient point_divide(double x, const Array& a) {
     Array r = Array::uninitialized(a.shape());
-    const std::uint64_t n = r.size();
-    const double* am = a.mid();
-    const double* ar = a.rad();
-    double* om = r.mid_mut();
-    double* orad = r.rad_mut();
-    Status flags = Status::None;
-    for (std::uint64_t i = 0; i < n; ++i) {
-        const Endpoints e = to_endpoints(am[i], ar[i]);
-        if (e.lo <= 0 && 0 <= e.hi) {
-            om[i] = 0.0;
-            orad[i] = kInfinity;
-            flags = Status::DividedByZero;
-            continue;
-        }
-        const double q = x / am[i];
-        const double residual = is_finite(q) ? quotient_error(x, am[i], q) : kInfinity;
-        const double g = e.lo > 0 ? e.lo : -e.hi;
-        const double rad = div_up(add_up(residual, mul_up(ar[i], std::fabs(q))), g);
-        om[i] = q;
-        orad[i] = std::isnan(rad) ? kInfinity : rad;
-    }
-    return {std::move(r), flags};
+    const KernelOperand ka{a.mid(), a.rad(), false};
+    const KernelOutput out = output(r);
+    const PointDivideKernel kernel = arithmetic_kernels().point_divide;
+    std::atomic<bool> zero{false};
+    for_each_chunk(r.size(), kParallelThreshold, kArithmeticChunk, [&](std::size_t begin, std::size_t end) noexcept {
+        if (kernel(x, ka, out, begin, end)) zero.store(true, std::memory_order_relaxed);
+    });
+    return {std::move(r), zero.load(std::memory_order_relaxed) ? Status::DividedByZero : Status::None};
 }
 
 Array negate(const Array& a) {

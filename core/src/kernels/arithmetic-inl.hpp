@@ -10,7 +10,9 @@
 #include <cstring>
 
 #include "boundwise/kernels/arithmetic.hpp"
+#include "boundwise/interval/endpoints.hpp"
 #include "boundwise/interval/rounding.hpp"
+#include "endpoint_lanes.hpp"
 #include "lanes.hpp"
 
 #pragma GCC diagnostic push
@@ -423,6 +425,71 @@ void negate_kernel(const double* mid, const double* rad, KernelOutput out, std::
     negate_loop<V>(mid, rad, out, n);
 }
 
+// c / a per element with q = fl(c / am): for x in [am - ar, am + ar],
+// c/x - q = ((c - q am) - q (x - am)) / x, so |c/x - q| <= (|c - q am| + |q| ar) / g
+// with g <= min |x| the end of the outward-rounded enclosure nearest zero.
+// Returns whether that enclosure holds zero (then the result is (0, +inf)).
+inline bool point_quotient(double c, double am, double ar, double& m, double& r) {
+    const Endpoints e = to_endpoints(am, ar);
+    if (e.lo <= 0 && 0 <= e.hi) {
+        m = 0.0;
+        r = kInfinity;
+        return true;
+    }
+    const double q = c / am;
+    const double residual = is_finite(q) ? quotient_error(c, am, q) : kInfinity;
+    const double g = e.lo > 0 ? e.lo : -e.hi;
+    const double rad = div_up(add_up(residual, mul_up(ar, std::fabs(q))), g);
+    m = q;
+    r = std::isnan(rad) ? kInfinity : rad;
+    return false;
+}
+
+// The vector form, in lanes whose element is narrow or ordinary and excludes
+// zero, whose quotient is finite and whose residual, product and final
+// quotient are exact in the non-negative primitives (no factor, dividend or
+// numerator in the small ranges of QuotientLanes); other groups take
+// point_quotient element by element.
+template <class V>
+[[gnu::always_inline]] inline lanes::Mask<V> point_quotient_lanes(const V& c, const V& am, const V& ar, V& m, V& r) {
+    using namespace lanes;
+    V lo, hi;
+    auto redo = any_ends<V>(am, ar, lo, hi);
+    redo = either<V>(redo, (lo <= splat<V>(0.0)) & (hi >= splat<V>(0.0)));
+    m = c / am;
+    const V aq = abs(m);
+    const V e = abs(fused(am, m, -c));
+    const V num = add_up_nonneg(e, mul_up_nonneg(ar, aq));
+    r = nan_to_infinity(div_up_pos(num, select<V>(lo > splat<V>(0.0), lo, -hi)));
+    redo = either<V>(redo, either<V>(!(aq < splat<V>(kInfinity)), below_nonzero(num, kQuotientResidualLimit)));
+    return either<V>(redo, either<V>(either<V>(small_factor(ar), small_factor(aq)), sign_set(ar)));
+}
+
+template <class V>
+bool point_divide_kernel(double c, KernelOperand a, KernelOutput out, std::size_t begin, std::size_t end) noexcept {
+    bool zero = false;
+    const auto scalar = [&](std::size_t j) { zero |= point_quotient(c, a.mid[j], a.rad[j], out.mid[j], out.rad[j]); };
+    constexpr std::size_t width = lanes::Traits<V>::width;
+    std::size_t i = begin;
+    // A dividend in the small range has a residual the fma may not give exactly.
+    if (width > 1 && !(c != 0 && std::fabs(c) < kQuotientResidualLimit) && std::isfinite(c)) {
+        const V cv = splat<V>(c);
+        for (; i + width <= end; i += width) {
+            V m;
+            V r;
+            if (lanes::any<V>(point_quotient_lanes<V>(cv, lanes::load<V>(a.mid + i), lanes::load<V>(a.rad + i), m, r)))
+                [[unlikely]] {
+                for (std::size_t j = i; j < i + width; ++j) scalar(j);
+                continue;
+            }
+            lanes::store(out.mid + i, m);
+            lanes::store(out.rad + i, r);
+        }
+    }
+    for (; i < end; ++i) scalar(i);
+    return zero;
+}
+
 // add_up(x, y) for x, y >= 0 (or NaN) on the running radius of a dot
 // product, a chain of dependent sums: the reference's add_up, the
 // non-negative form (a compare instead of the TwoSum), or the addition with
@@ -478,6 +545,7 @@ inline constexpr ArithmeticKernels arithmetic_table{
     .multiply_into = multiply_into_kernel<typename L::Fused>,
     .negate = negate_kernel<typename L::Wide>,
     .dot = dot_kernel<typename L::Wide>,
+    .point_divide = point_divide_kernel<typename L::Fused>,
 };
 
 }  // namespace

@@ -48,6 +48,12 @@ struct DotSums {
 using DotKernel = DotSums (*)(const double* am, const double* ar, const double* bm, const double* br,
                               std::size_t n) noexcept;
 
+// x / a for an exact number x over elements [begin, end) of a (not single);
+// returns whether some element's outward-rounded enclosure holds zero (its
+// result is midpoint 0, radius +inf).
+using PointDivideKernel = bool (*)(double x, KernelOperand a, KernelOutput out, std::size_t begin,
+                                   std::size_t end) noexcept;
+
 struct ArithmeticKernels {
     BinaryKernel add;
     BinaryKernel subtract;
@@ -69,6 +75,7 @@ struct ArithmeticKernels {
     // Midpoints negated (sign bit flipped), radii copied.
     UnaryKernel negate;
     DotKernel dot;
+    PointDivideKernel point_divide;
 };
 
 // The table of `target`; the baseline one when the processor lacks `target`.
