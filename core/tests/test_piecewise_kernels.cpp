@@ -118,7 +118,7 @@ BW_TEST(kernels, clip_matches_its_rule) {
 }
 
 BW_TEST(kernels, integer_powers_match_their_rule) {
-    const double exponents[] = {1, 2, 3, 4, 5, 6, 7, 8, 11, 16, 31, 64, 101, 1024, 0x1p52 + 1};
+    const double exponents[] = {1, 2, 3, 4, 5, 6, 7, 8, 11, 16, 31, 64, 101, 1024, 0x1p52 + 1, -1, -2, -3, -8, -101};
     for (const Target t : kAllTargets) {
         if (!target_supported(t)) continue;
         for (const double k : exponents)

@@ -152,7 +152,7 @@ Interval elementwise::power_rule(double m, double r, double p, Status& flags) no
 }
 
 Result<Array> power(const Array& a, double p) {
-    if (p >= 1 && p < kTwo53 && is_integer(p)) {
+    if (std::fabs(p) >= 1 && std::fabs(p) < kTwo53 && is_integer(p)) {
         const IntegerPowerKernel run = element_kernels().integer_power;
         Array out = Array::uninitialized(a.shape());
         const double* am = a.mid();

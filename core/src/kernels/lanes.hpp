@@ -388,6 +388,18 @@ template <class V>
     }
 }
 
+// div_down for n >= 0 and d > 0 under the same condition: q lies above n/d
+// exactly when the residual is positive (then q > 0).
+template <class V>
+[[gnu::always_inline]] inline V div_down_pos(const V& n, const V& d) {
+    if constexpr (Traits<V>::width == 8) {
+        return _mm512_div_round_pd(n, d, kDownward);
+    } else {
+        const V q = n / d;
+        return step_down_if<V>(fused(d, q, -n) > splat<V>(0.0), q);
+    }
+}
+
 // Lanes with 0 < x < `limit` (a positive double) for x with its sign bit
 // clear: the unsigned compare bits(x) - 1 < bits(limit) - 1, in which +0 wraps
 // to the largest value (a set sign bit is not flagged either, see sign_set).

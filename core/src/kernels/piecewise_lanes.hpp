@@ -137,8 +137,8 @@ Status clip_kernel(const double* mid, const double* rad, KernelOutput out, std::
     return parameter_loop<V>(mid, rad, out, n, ClipOp{a_min, a_max});
 }
 
-// x^k for an integer 1 <= k < 2^53 by binary exponentiation of endpoint
-// pairs, as the rule does, in lanes whose base is positive (or negative, for
+// x^k for an integer 1 <= |k| < 2^53 by binary exponentiation of endpoint
+// pairs and, for k < 0, the outward-rounded reciprocal, as the rule does, in lanes whose base is positive (or negative, for
 // an even k: the first square is the square of the magnitudes). A product of
 // positive pairs is [down(lo lo'), up(hi hi')], its corners being ordered; a
 // product with the rule's starting pair [1, 1] is exact, so it is skipped.
@@ -151,7 +151,7 @@ struct IntegerPowerOp {
         using namespace lanes;
         V lo, hi;
         auto redo = any_ends<V>(m, r, lo, hi);
-        auto e = static_cast<std::uint64_t>(k);
+        auto e = static_cast<std::uint64_t>(std::fabs(k));
         if (e % 2 == 0) {
             const auto negative = hi < splat<V>(0.0);
             const V mirrored_lo = select<V>(negative, -hi, lo);
@@ -180,6 +180,12 @@ struct IntegerPowerOp {
                     started = true;
                 }
             }
+        }
+        if (k < 0) {  // [1 / hi, 1 / lo] of the positive power, rounded outward
+            redo = either<V>(redo, !(rhi < splat<V>(kInfinity)));
+            const V reciprocal_lo = div_down_pos<V>(splat<V>(1.0), rhi);
+            rhi = div_up_pos<V>(splat<V>(1.0), rlo);
+            rlo = reciprocal_lo;
         }
         return either<V>(redo, any_from_ends<V>(rlo, rhi, om, orad));
     }

@@ -24,7 +24,7 @@ using PairElementKernel = Status (*)(KernelOperand a, KernelOperand b, KernelOut
                                      std::size_t end) noexcept;
 using ClipKernel = Status (*)(const double* mid, const double* rad, KernelOutput out, std::size_t n, double a_min,
                               double a_max) noexcept;
-// x^k for an integer 1 <= k < 2^53.
+// x^k for an integer 1 <= |k| < 2^53.
 using IntegerPowerKernel = Status (*)(const double* mid, const double* rad, KernelOutput out, std::size_t n,
                                       double k) noexcept;
 
