@@ -230,7 +230,7 @@ BW_TEST(reduce, lane_folds_take_exactly_the_steps) {
                                                          {table.smallest_lane_ends, extreme_step<false>}};
         bwtest::Values v(13);
         for (int trial = 0; trial < 400; ++trial) {
-            const std::size_t count = kSizes[v.below(std::size(kSizes))] % 20;
+            const std::size_t count = kSizes[v.below(std::size(kSizes))] % 40;  // two vectors of 8 lanes and more
             // Long lanes of clustered values: endpoint sums that go through lattices.
             const bool clustered = trial % 4 == 0;
             const std::size_t length = clustered ? 250 + v.below(300) : 1 + v.below(12);

@@ -103,7 +103,7 @@ const CompareKernels& compare_kernels() noexcept {
 }
 
 const ReduceKernels& reduce_kernels(Target target) noexcept {
-    return for_target(target, baseline::reduce, avx2::reduce);
+    return for_target(target, baseline::reduce, avx2::reduce, avx512::reduce);
 }
 
 const ReduceKernels& reduce_kernels() noexcept {

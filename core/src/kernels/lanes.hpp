@@ -225,13 +225,15 @@ template <class V>
 }
 
 // The smallest integer >= x for x in [0, 2^52), NaN kept; a larger x gives
-// at least 2^52. Four lanes round with ROUNDPD; elsewhere x + 2^52 rounds x
+// at least 2^52. Four and eight lanes round with ROUNDPD (VRNDSCALEPD); elsewhere x + 2^52 rounds x
 // to the nearest integer (the doubles in [2^52, 2^53) are the integers), and
 // a result below x is raised by one.
 template <class V>
 [[gnu::always_inline]] inline V ceil_count(const V& x) {
     if constexpr (Traits<V>::width == 4) {
         return _mm256_round_pd(x, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
+    } else if constexpr (Traits<V>::width == 8) {
+        return _mm512_roundscale_pd(x, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
     } else {
         const V t = (x + splat<V>(0x1p52)) - splat<V>(0x1p52);
         return t + select<V>(t < x, splat<V>(1.0), splat<V>(0.0));

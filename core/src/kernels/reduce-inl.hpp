@@ -438,8 +438,12 @@ template <class V>
         return *p;
     } else if constexpr (lanes::Traits<V>::width == 2) {
         return V{p[0], p[stride]};
-    } else {
+    } else if constexpr (lanes::Traits<V>::width == 4) {
         return V{p[0], p[stride], p[2 * stride], p[3 * stride]};
+    } else {
+        static_assert(lanes::Traits<V>::width == 8, "gather is provided for one to eight lanes");
+        return V{p[0], p[stride], p[2 * stride], p[3 * stride], p[4 * stride], p[5 * stride], p[6 * stride],
+                 p[7 * stride]};
     }
 }
 
@@ -572,6 +576,9 @@ template <class V, bool kUp>
     if constexpr (lanes::Traits<V>::width == 4) {
         c = kUp ? _mm256_round_pd(x, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC)
                 : _mm256_round_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    } else if constexpr (lanes::Traits<V>::width == 8) {
+        c = kUp ? _mm512_roundscale_pd(x, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC)
+                : _mm512_roundscale_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     } else {
         // x rounded to an integer for |x| < 2^51 (larger counts fail the range
         // check anyway), then moved by one towards the direction if needed.

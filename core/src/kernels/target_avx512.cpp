@@ -12,9 +12,11 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 #include "arithmetic-inl.hpp"
+#include "reduce-inl.hpp"
 
 namespace boundwise::avx512 {
 const ArithmeticKernels& arithmetic() noexcept { return arithmetic_table<lanes::Avx512>; }
+const ReduceKernels& reduce() noexcept { return reduce_table<lanes::Avx512>; }
 }  // namespace boundwise::avx512
 
 #pragma GCC pop_options

@@ -46,6 +46,7 @@ const LayoutKernels& layout() noexcept;
 // Only to be called on a processor with AVX-512 F and DQ, AVX2 and FMA.
 namespace avx512 {
 const ArithmeticKernels& arithmetic() noexcept;
+const ReduceKernels& reduce() noexcept;
 }  // namespace avx512
 
 }  // namespace boundwise
