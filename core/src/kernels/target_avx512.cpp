@@ -1,8 +1,8 @@
-// Processors with AVX-512 (F and DQ) besides AVX2 and FMA: eight-lane vectors
-// for the arithmetic family, where the radius bounds round upward with one
-// instruction each (static rounding) instead of a rounded-to-nearest result
-// and a step. The other families keep their AVX2 tables: their work is
-// bounded by memory or by code that does not round in a direction.
+// Processors with AVX-512 (F, DQ and VL) besides AVX2 and FMA: eight-lane
+// vectors for the arithmetic and reduction families, where the bounds round
+// upward (downward) with one instruction each (static rounding) instead of a
+// rounded-to-nearest result and a step. The other families keep their AVX2
+// tables: their work is bounded by memory or by code that rounds to nearest.
 #include "targets.hpp"
 
 #pragma GCC push_options

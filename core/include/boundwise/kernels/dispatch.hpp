@@ -20,8 +20,8 @@ enum class Target { Baseline, Avx2, Avx512 };
 inline constexpr Target kAllTargets[] = {Target::Baseline, Target::Avx2, Target::Avx512};
 
 // "baseline" (SSE2, every x86-64 processor), "avx2" (AVX2 with FMA) or
-// "avx512" (AVX-512 F and DQ besides those; eight-lane arithmetic kernels,
-// the AVX2 tables for the other families).
+// "avx512" (AVX-512 F, DQ and VL besides those; eight-lane arithmetic and
+// reduction kernels, the AVX2 tables for the other families).
 const char* target_name(Target target) noexcept;
 
 // Whether this processor can run the kernels of `target`.
