@@ -82,21 +82,27 @@ inline bool streams_results(std::uint64_t n) {
     return n >= from;
 }
 
-// Runs the element kernel `kernel` of the selected table over a, like
-// map_elements: with Dispatch::Pool in chunks of kUnaryChunk from
-// kParallelThreshold elements on.
-inline Result<Array> map_kernel(const Array& a, ElementKernel ElementKernels::*kernel, Dispatch dispatch) {
-    const ElementKernels& table = element_kernels();
-    const ElementKernel run = (streams_results(a.size()) ? *table.streaming : table).*kernel;
+// Runs kernel(mid, rad, out, n) -> Status over the elements of a in chunks,
+// as map_elements does with a rule.
+template <class Kernel>
+Result<Array> map_chunks(const Array& a, Dispatch dispatch, Kernel kernel) {
     Array out = Array::uninitialized(a.shape());
     const double* am = a.mid();
     const double* ar = a.rad();
     double* om = out.mid_mut();
     double* orad = out.rad_mut();
     const Status flags = run_chunks(a.size(), dispatch, [&](std::size_t begin, std::size_t end) noexcept {
-        return run(am + begin, ar + begin, {om + begin, orad + begin}, end - begin);
+        return kernel(am + begin, ar + begin, KernelOutput{om + begin, orad + begin}, end - begin);
     });
     return {std::move(out), flags};
+}
+
+// Runs the element kernel `kernel` of the selected table over a, like
+// map_elements: with Dispatch::Pool in chunks of kUnaryChunk from
+// kParallelThreshold elements on.
+inline Result<Array> map_kernel(const Array& a, ElementKernel ElementKernels::*kernel, Dispatch dispatch) {
+    const ElementKernels& table = element_kernels();
+    return map_chunks(a, dispatch, (streams_results(a.size()) ? *table.streaming : table).*kernel);
 }
 
 // Applies rule(am, ar, bm, br, flags) -> Interval to the element pairs of a and

@@ -45,15 +45,10 @@ Array clip(const Array& a, double a_min, double a_max) {
         throw value_error("a_min must be <= a_max; got a_min=" + format_number(a_min) +
                           " a_max=" + format_number(a_max));
     const ClipKernel run = element_kernels().clip;
-    Array out = Array::uninitialized(a.shape());
-    const double* am = a.mid();
-    const double* ar = a.rad();
-    double* om = out.mid_mut();
-    double* orad = out.rad_mut();
-    elementwise::run_chunks(a.size(), Dispatch::Pool, [&](std::size_t begin, std::size_t end) noexcept {
-        return run(am + begin, ar + begin, {om + begin, orad + begin}, end - begin, a_min, a_max);
-    });
-    return out;
+    const auto clipped = [&](const double* m, const double* r, KernelOutput out, std::size_t n) noexcept {
+        return run(m, r, out, n, a_min, a_max);
+    };
+    return elementwise::map_chunks(a, Dispatch::Pool, clipped).value;
 }
 
 Array maximum(const Array& a, const Array& b) {

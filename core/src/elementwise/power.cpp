@@ -154,18 +154,14 @@ Interval elementwise::power_rule(double m, double r, double p, Status& flags) no
 Result<Array> power(const Array& a, double p) {
     if (std::fabs(p) >= 1 && std::fabs(p) < kTwo53 && is_integer(p)) {
         const IntegerPowerKernel run = element_kernels().integer_power;
-        Array out = Array::uninitialized(a.shape());
-        const double* am = a.mid();
-        const double* ar = a.rad();
-        double* om = out.mid_mut();
-        double* orad = out.rad_mut();
-        const Status flags = elementwise::run_chunks(
-            a.size(), elementwise::Dispatch::Pool, [&](std::size_t begin, std::size_t end) noexcept {
-                return run(am + begin, ar + begin, {om + begin, orad + begin}, end - begin, p);
-            });
-        return {std::move(out), flags};
+        const auto powers = [&](const double* m, const double* r, KernelOutput out, std::size_t n) noexcept {
+            return run(m, r, out, n, p);
+        };
+        return elementwise::map_chunks(a, elementwise::Dispatch::Pool, powers);
     }
-    const auto rule = [p](double m, double r, Status& flags) noexcept { return elementwise::power_rule(m, r, p, flags); };
+    const auto rule = [p](double m, double r, Status& flags) noexcept {
+        return elementwise::power_rule(m, r, p, flags);
+    };
     return elementwise::map_elements(a, rule, elementwise::Dispatch::Pool);
 }
 
