@@ -256,7 +256,7 @@ namespace {
 // a op= a) are the output buffer itself, each range written in place; every
 // element outside the range keeps a's own value.
 void check_in_place(BinaryKernel ArithmeticKernels::*plain, BinaryKernel ArithmeticKernels::*in_place,
-                    const char* what, Role single_role) {
+                    const char* what, Role single_role, Role b_role = Role::Any) {
     struct Case {
         bool b_single;
         bool b_is_a;
@@ -265,8 +265,8 @@ void check_in_place(BinaryKernel ArithmeticKernels::*plain, BinaryKernel Arithme
         for (const std::size_t n : sizes(kArithmeticChunk))
             for (const std::size_t begin : {std::size_t{0}, std::size_t{1}, std::size_t{3}}) {
                 if (begin > n) continue;
-                const Column a = column(n, 60 + n, Role::Any);
-                const Column b = c.b_is_a ? a : column(c.b_single ? 1 : n, 70 + n, c.b_single ? single_role : Role::Any);
+                const Column a = column(n, 60 + n, c.b_is_a ? b_role : Role::Any);
+                const Column b = c.b_is_a ? a : column(c.b_single ? 1 : n, 70 + n, c.b_single ? single_role : b_role);
                 const KernelOperand x{a.mid_data(), a.rad_data(), false};
                 const KernelOperand y{b.mid_data(), b.rad_data(), c.b_single};
                 Output want(n);
@@ -295,6 +295,10 @@ BW_TEST(kernels, in_place_forms_match_the_reference) {
     check_in_place(&ArithmeticKernels::multiply, &ArithmeticKernels::multiply_into, "multiply in place", Role::Any);
     check_in_place(&ArithmeticKernels::multiply, &ArithmeticKernels::multiply_into, "multiply in place by a number",
                    Role::Exact);
+    check_in_place(&ArithmeticKernels::divide, &ArithmeticKernels::divide_into, "divide in place", Role::Divisor,
+                   Role::Divisor);
+    check_in_place(&ArithmeticKernels::divide, &ArithmeticKernels::divide_into, "divide in place by a number",
+                   Role::Exact, Role::Divisor);
 }
 
 // The array operations split work at kParallelThreshold into chunks on the

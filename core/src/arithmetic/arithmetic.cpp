@@ -187,11 +187,10 @@ void multiply_in_place(Array& a, const Array& b) {
     run_in_place(a, b, {k.multiply, k.multiply_into}, "array lengths must match for mul");
 }
 
-// The two passes of the division kernel read a's elements after writing
-// midpoints, so a is read into scratch block by block. The caller has ruled
-// out divisors containing zero (division_reports_zero).
+// The caller has ruled out divisors containing zero (division_reports_zero).
 void divide_in_place(Array& a, const Array& b) {
-    run_in_place(a, b, arithmetic_kernels().divide, "array lengths must match for div");
+    const ArithmeticKernels& k = arithmetic_kernels();
+    run_in_place(a, b, {k.divide, k.divide_into}, "array lengths must match for div");
 }
 
 Array add_point(const Array& a, double x) {
@@ -234,7 +233,7 @@ void multiply_point_in_place(Array& a, double x) {
 void divide_point_in_place(Array& a, double x) {
     check_writable(a);
     check_internal(x != 0, "an in-place division by zero");
-    run_with(a, Number{x, 0.0}, false, a, arithmetic_kernels().divide);
+    run_with(a, Number{x, 0.0}, false, a, {arithmetic_kernels().divide, arithmetic_kernels().divide_into});
 }
 
 // c / a per element (the bound is derived with the kernel); pooled like the

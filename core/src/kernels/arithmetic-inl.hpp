@@ -294,10 +294,15 @@ template <class V>
 // discards the results). The division of the next group is issued before the
 // radius of the current one, so its latency overlaps that arithmetic instead
 // of heading each group's chain.
-template <class V, bool ASingle, bool BSingle>
+// With S other than Source::Operands, a (and b) are read through the output
+// pointers: each group is read before it is written, and the scalar groups
+// take binary_loop's in-place form.
+template <class V, bool ASingle, bool BSingle, Source S = Source::Operands>
 [[gnu::always_inline]] inline bool quotient_loop(KernelOperand a, KernelOperand b, KernelOutput out,
                                                  std::size_t begin, std::size_t end) {
     constexpr std::size_t width = lanes::Traits<V>::width;
+    if constexpr (S != Source::Operands) a = {out.mid, out.rad, false};
+    if constexpr (S == Source::OutputIsAB) b = {out.mid, out.rad, false};
     const auto part = [](const double* p, bool single, std::size_t i) {
         return single ? splat<V>(p[0]) : lanes::load<V>(p + i);
     };
@@ -314,14 +319,14 @@ template <class V, bool ASingle, bool BSingle>
             V r;
             const auto defer = QuotientLanes{}.radius<V>(part(a.mid, ASingle, i), part(a.rad, ASingle, i), bm, br, q, r);
             if (lanes::any<V>(defer)) [[unlikely]] {
-                binary_loop<double, ASingle, BSingle>(a, b, out, i, i + width, QuotientLanes{});
+                binary_loop<double, ASingle, BSingle, S>(a, b, out, i, i + width, QuotientLanes{});
                 continue;
             }
             lanes::store(out.mid + i, q);
             lanes::store(out.rad + i, r);
         }
     }
-    binary_loop<double, ASingle, BSingle>(a, b, out, i, end, QuotientLanes{});
+    binary_loop<double, ASingle, BSingle, S>(a, b, out, i, end, QuotientLanes{});
     const bool tail = BSingle ? excludes_zero<double>(b.mid[0], b.rad[0])
                               : divisors_exclude_zero_loop<double>(b.mid, b.rad, i, end);
     return tail && lanes::lane_bits<V>(all) == (1u << width) - 1;
@@ -417,6 +422,21 @@ void multiply_into_kernel(KernelOperand a, KernelOperand b, KernelOutput out, st
         multiply_layouts<V, Source::OutputIsAB>(a, b, out, begin, end);
     } else {
         multiply_layouts<V, Source::OutputIsA>(a, b, out, begin, end);
+    }
+}
+
+// a /= b (and a /= a), with a's elements read from the output.
+template <class V>
+void divide_into_kernel(KernelOperand a, KernelOperand b, KernelOutput out, std::size_t begin,
+                        std::size_t end) noexcept {
+    if constexpr (lanes::Traits<V>::width == 1) {
+        binary_into_kernel<V, QuotientLanes>(a, b, out, begin, end);
+    } else if (!b.single && b.mid == out.mid) {
+        quotient_loop<V, false, false, Source::OutputIsAB>(a, b, out, begin, end);
+    } else if (b.single) {
+        quotient_loop<V, false, true, Source::OutputIsA>(a, b, out, begin, end);
+    } else {
+        quotient_loop<V, false, false, Source::OutputIsA>(a, b, out, begin, end);
     }
 }
 
@@ -543,6 +563,7 @@ inline constexpr ArithmeticKernels arithmetic_table{
     .add_into = binary_into_kernel<typename L::Wide, AddOp>,
     .subtract_into = binary_into_kernel<typename L::Wide, SubtractOp>,
     .multiply_into = multiply_into_kernel<typename L::Fused>,
+    .divide_into = divide_into_kernel<typename L::Fused>,
     .negate = negate_kernel<typename L::Wide>,
     .dot = dot_kernel<typename L::Wide>,
     .point_divide = point_divide_kernel<typename L::Fused>,

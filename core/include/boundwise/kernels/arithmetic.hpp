@@ -72,6 +72,7 @@ struct ArithmeticKernels {
     BinaryKernel add_into;
     BinaryKernel subtract_into;
     BinaryKernel multiply_into;
+    BinaryKernel divide_into;  // divisors as for divide
     // Midpoints negated (sign bit flipped), radii copied.
     UnaryKernel negate;
     DotKernel dot;
