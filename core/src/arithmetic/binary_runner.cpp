@@ -45,9 +45,9 @@ KernelOperand copied(KernelOperand x, std::uint64_t begin, std::uint64_t count, 
 }
 
 // The kernel over `count` output elements. The plain kernels take restrict
-// pointers, and division reads its operands again after writing midpoints,
-// so an operand that is the output goes to the in-place form or is read
-// block by block into scratch before the kernel writes the block.
+// pointers, so an operand that is the output goes to the in-place form or,
+// for a kernel without one, is read block by block into scratch before the
+// kernel writes the block.
 void run_segment(KernelForms kernel, KernelOperand x, bool x_is_output, KernelOperand y, bool y_is_output,
                  KernelOutput out, std::uint64_t count) noexcept {
     if (!x_is_output && !y_is_output) {
