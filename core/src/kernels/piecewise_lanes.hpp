@@ -1,8 +1,8 @@
 // Element kernels that work on the outward-rounded ends of their operands:
 // maximum and minimum of two operands, clip to two bounds, and integer powers.
-// Ordinary lanes repeat the scalar rule's IEEE operations (endpoint_lanes.hpp);
-// a group with any other lane is computed by the rule, so every element gets
-// the rule's bits.
+// Narrow and ordinary lanes repeat the scalar rule's IEEE operations
+// (endpoint_lanes.hpp); a group with any other lane is computed by the rule,
+// so every element gets the rule's bits.
 #pragma once
 
 #include <cmath>
@@ -138,8 +138,9 @@ Status clip_kernel(const double* mid, const double* rad, KernelOutput out, std::
 }
 
 // x^k for an integer 1 <= |k| < 2^53 by binary exponentiation of endpoint
-// pairs and, for k < 0, the outward-rounded reciprocal, as the rule does, in lanes whose base is positive (or negative, for
-// an even k: the first square is the square of the magnitudes). A product of
+// pairs and, for k < 0, the outward-rounded reciprocal, as the rule does, in
+// lanes whose base is positive (or negative, for an even k: the first square
+// is the square of the magnitudes). A product of
 // positive pairs is [down(lo lo'), up(hi hi')], its corners being ordered; a
 // product with the rule's starting pair [1, 1] is exact, so it is skipped.
 // Lanes with a factor below kSmallFactor (whose residual could underflow) or
