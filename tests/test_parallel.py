@@ -293,7 +293,7 @@ class Slow:
         time.sleep(0.001)
         return 2.0
 
-small, medium, large, square = bw.ones(1000), bw.ones(8192), bw.ones(100000), bw.ones((200, 200))
+small, medium, large, square = bw.ones(1000), bw.ones(8192), bw.ones(100000), bw.ones((600, 600))
 calls = [
     lambda: small + Slow(),
     lambda: bw.ones(3).__iadd__(Slow()),
@@ -301,7 +301,7 @@ calls = [
     lambda: bw.zeros(1).__setstate__(([1], [Slow()], [0.0])),
     lambda: medium + medium,  # sequential, lock released
     lambda: large * large,  # on the pool, lock released
-    lambda: square @ square,  # BLAS, lock released
+    lambda: square @ square,  # BLAS on the pool, lock released: in a product at exit
 ]
 running = []
 def loop(call):

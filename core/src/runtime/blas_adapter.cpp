@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "boundwise/error.hpp"
+#include "library_calls.hpp"
 
 extern "C" {
 #if defined(BOUNDWISE_SCIPY_OPENBLAS)
@@ -61,6 +62,7 @@ void make_blas_single_threaded() {
 
 void library_dgemm(int m, int n, int k, const double* a, int lda, const double* b, int ldb,
                    double beta, double* c, int ldc) {
+    const LibraryCall call;
 #if defined(BOUNDWISE_SCIPY_OPENBLAS)
     scipy_cblas_dgemm(kCblasRowMajor, kCblasNoTrans, kCblasNoTrans, m, n, k, 1.0, a, lda, b, ldb,
                       beta, c, ldc);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "boundwise/runtime/blas.hpp"
+#include "library_calls.hpp"
 
 extern "C" {
 #if defined(BOUNDWISE_SCIPY_OPENBLAS)
@@ -39,6 +40,7 @@ constexpr std::size_t kLargestOrder = 46340;  // 46340^2 < 2^31
 
 int factorise(int n, double* a, int* pivots) {
     int info = 0;
+    const LibraryCall call;
 #if defined(BOUNDWISE_SCIPY_OPENBLAS)
     scipy_dgetrf_(&n, &n, a, &n, pivots, &info);
 #else
@@ -49,6 +51,7 @@ int factorise(int n, double* a, int* pivots) {
 
 int invert_factors(int n, double* a, const int* pivots, double* work, int lwork) {
     int info = 0;
+    const LibraryCall call;
 #if defined(BOUNDWISE_SCIPY_OPENBLAS)
     scipy_dgetri_(&n, a, &n, pivots, work, &lwork, &info);
 #else
@@ -62,6 +65,7 @@ int invert_factors(int n, double* a, const int* pivots, double* work, int lwork)
 // left ones and "N" for the right ones.
 int eigen_decompose(int n, double* a, double* re, double* im, double* left, double* work, int lwork) {
     int info = 0;
+    const LibraryCall call;
     const char want = 'V';
     const char skip = 'N';
     const int one = 1;
