@@ -135,13 +135,6 @@ def test_adversarial_sums_enclose_exact_results(xs):
     check_whole_array(xs)
 
 
-@pytest.mark.parametrize("method", ["sum", "mean", "var", "std", "norm", "cumsum"])
-def test_overflowing_sums_claim_nothing(method):
-    result = getattr(from_pairs([(DBL_MAX, 0.0), (DBL_MAX, 0.0)]), method)()
-    mid, rad = result if isinstance(result, tuple) else pairs(result)[-1]
-    assert rad == INF
-
-
 @pytest.mark.parametrize("n", [255, 256, 257, 1000])
 @pytest.mark.parametrize("special", [None, 0, "middle", -1])
 def test_long_moments_enclose_the_point_moments(n, special):
@@ -182,10 +175,13 @@ def holds_range(lo, hi):
       for which in ("max", "min", "min_val")],  # the entire line counts
     ([(NAN, 0.0), (NAN, 1.0)], "max", point((-INF, 0.0))),
     ([(2.0, 0.0), (NAN, NAN)], "min", point((2.0, 0.0))),
+    # an overflowing sum claims nothing, even where the exact mean or variance is a double
+    *[([(DBL_MAX, 0.0)] * 2, method, claims_nothing) for method in ["sum", "mean", "var", "std", "norm", "cumsum"]],
 ])
 def test_documented_whole_array_results(xs, method, expected):
     a = from_pairs(xs)
     result = getattr(a, method)()
+    result = pairs(result)[-1] if method == "cumsum" else result
     assert expected(*result), result
     if method in ("max", "min"):
         assert bits(result) == bits(getattr(a, method + "_val")())
