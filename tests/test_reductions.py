@@ -15,7 +15,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import boundwise as bw
-from oracles import DBL_MAX, ETA, INF, NAN, bits, encloses, exact_ends, from_pairs, intervals, is_wide, pairs, raises, snapshot
+from oracles import (DBL_MAX, ETA, INF, NAN, bits, encloses, exact_ends, from_pairs, intervals, is_wide, pairs, raises,
+                     snapshot)
 
 HYPOTHESIS = settings(max_examples=80, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 ENTIRE = (NAN, INF)
@@ -328,7 +329,8 @@ def test_nonzero_and_predicates_in_several_dimensions():
     assert a.nonzero() == ([1], [0])
     assert from_pairs([(0.0, 0.5), (0.0, 0.0)], (1, 2)).nonzero() == ([0], [0])
     assert from_pairs([], (0, 3)).is_empty() and from_pairs([], (0, 3)).all() and not from_pairs([], (0, 3)).any()
-    assert from_pairs([], (0, 3)).all(axis=0).tolist() == [True] * 3 and from_pairs([], (0, 3)).any(axis=1).tolist() == []
+    empty = from_pairs([], (0, 3))
+    assert empty.all(axis=0).tolist() == [True] * 3 and empty.any(axis=1).tolist() == []
 
 
 AXIS_METHODS = ["sum", "mean", "prod", "var", "std", "cumsum", "max", "min", "argmax", "argmin", "all", "any"]

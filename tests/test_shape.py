@@ -53,8 +53,8 @@ WRAPS_TO_ONE_64 = [7, 0x6DB6DB6DB6DB6DB7]
 class TestAttributes:
     @pytest.mark.parametrize(
         "shape",
-        [(4, 5, 6), (2, 3), (7,), (), (2, 0), (0, 3), (1,) * 64, (0, 2**64 - 1, 2**64 - 1), (3, 0, 2**64 - 1, 2**64 - 1),
-         (2**40, 0), (0, *WRAPS_TO_ONE_128)],
+        [(4, 5, 6), (2, 3), (7,), (), (2, 0), (0, 3), (1,) * 64, (0, 2**64 - 1, 2**64 - 1),
+         (3, 0, 2**64 - 1, 2**64 - 1), (2**40, 0), (0, *WRAPS_TO_ONE_128)],
         ids=str,
     )
     def test_values(self, shape):
@@ -103,10 +103,12 @@ class TestDimensionCap:
 class TestReshape:
     @pytest.mark.parametrize(
         "source, args, shape",
-        [((2, 3), (2, 3), (2, 3)), ((2, 3), ((2, 3),), (2, 3)), ((2, 3), ([2], 3), (2, 3)), ((2, 3), ([2, 3],), (2, 3)),
-         ((2, 3), (-1,), (6,)), ((2, 3), (3, -1), (3, 2)), ((2, 3), (-1, 1, 2), (3, 1, 2)), ((2, 3), (1, 6, 1), (1, 6, 1)),
-         ((2, 3), (np.int64(6),), (6,)), ((2, 3), (range(1, 3), 3), (1, 2, 3)), ((1,), ((),), ()), ((1,), ([],), ()),
-         ((), (-1,), (1,)), *[((2, 0), (shape,), shape) for shape in [(0, 5), (0,), (5, 0, 7), (0, 2**62, 2**62)]]],
+        [*[((2, 3), args, shape) for args, shape in [
+            ((2, 3), (2, 3)), (((2, 3),), (2, 3)), (([2], 3), (2, 3)), (([2, 3],), (2, 3)), ((-1,), (6,)),
+            ((3, -1), (3, 2)), ((-1, 1, 2), (3, 1, 2)), ((1, 6, 1), (1, 6, 1)), ((np.int64(6),), (6,)),
+            ((range(1, 3), 3), (1, 2, 3))]],
+         ((1,), ((),), ()), ((1,), ([],), ()), ((), (-1,), (1,)),
+         *[((2, 0), (shape,), shape) for shape in [(0, 5), (0,), (5, 0, 7), (0, 2**62, 2**62)]]],
     )
     def test_accepted(self, source, args, shape):
         a = arange_array(*source) if math.prod(source) else bw.zeros(source)
@@ -341,6 +343,10 @@ def shape_text(shape):
     return f"[{', '.join(map(str, shape))}]"
 
 
+def shapes_text(shape_a, shape_b):
+    return f"{shape_text(shape_a)} and {shape_text(shape_b)}"
+
+
 class TestBroadcasting:
     @pytest.mark.parametrize(
         "shape_a, shape_b",
@@ -358,7 +364,7 @@ class TestBroadcasting:
         try:
             expected = OPS[op](x, y)
         except ValueError:
-            message = f"operands could not be broadcast together with shapes {shape_text(shape_a)} and {shape_text(shape_b)}"
+            message = f"operands could not be broadcast together with shapes {shapes_text(shape_a, shape_b)}"
             raises(ValueError, message, lambda: OPS[op](a, b))
             return
         result = OPS[op](a, b)
@@ -398,10 +404,11 @@ class TestBroadcasting:
         try:
             IN_PLACE[op](x, y)
         except ValueError:
-            shapes = f"{shape_text(shape_a)} and {shape_text(shape_b)}"
+            shapes = shapes_text(shape_a, shape_b)
             try:
                 np.broadcast_shapes(shape_a, shape_b)
-                message = f"output array with shape {shape_text(shape_a)} is not the result of broadcasting operand shapes {shapes}"
+                message = (f"output array with shape {shape_text(shape_a)} is not the result of broadcasting "
+                           f"operand shapes {shapes}")
             except ValueError:
                 message = f"operands could not be broadcast together with shapes {shapes}"
             raises(ValueError, message, lambda: IN_PLACE[op](a, b))
