@@ -21,7 +21,7 @@ from hypothesis import strategies as st
 
 import boundwise as bw
 from oracles import (CONFORMANCE_PARTS, DBL_MAX, ETA, INF, NAN, REPO, bits, conformance_cases, encloses, exact_ends,
-                     finite_intervals, is_wide, only, raises, run_python, snapshot, tightest_element)
+                     finite_intervals, from_pairs, is_wide, only, pairs, raises, run_python, snapshot, tightest_element)
 
 HYPOTHESIS = settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 PREC = 320  # bits for function values; ends of elements are formed exactly
@@ -149,9 +149,6 @@ def test_elementary_encloses_random_intervals(name, x):
 
 
 HARD_POINTS = {
-    "exp": [k * 0.6931471805599453 for k in range(-1074, 1024, 37)] + [709.782712893384, -708.3964185322641,
-                                                                      -744.44007192138, 1e-300, -2.0**-60],
-    "ln": [1.0 + 2.0**-52, 1.0 - 2.0**-53, 2.0**-1074, 2.0**-1022, DBL_MAX, 0.9999999999999999, 2.718281828459045],
     "log2": [2.0**k for k in range(-1074, 1024, 41)] + [3.0, 1.0 + 2.0**-52],
     "log10": [10.0**k for k in range(-300, 301, 23)] + [2.0**-1074, 9.999999999999998],
     "sqrt": [2.0, 3.0, 2.0**-1074, DBL_MAX, 0.25],
@@ -271,9 +268,9 @@ def test_elementary_results_enclose_are_tight_and_equal_the_scalar_rule(name):
     # slip of the reduction, a coefficient or the widening, a regression that
     # doubles widths, or vector lanes that differ from the scalar rule, is caught.
     cases = elementary_cases(name)
-    whole = getattr(bw.from_raw_parts([m for m, _, _ in cases], [r for _, r, _ in cases], [len(cases)]), name)()
+    whole = getattr(from_pairs([(m, r) for m, r, _ in cases]), name)()
     bad = []
-    for (m, r, steps), got in zip(cases, zip(whole.values(), whole.radii())):
+    for (m, r, steps), got in zip(cases, pairs(whole)):
         if not holds(got, elementary_image(name, m, r)):
             bad.append(("not enclosed", m, r, got))
         if steps and not 0 < got[1] <= steps * math.ulp(abs(got[0]) + got[1]):  # steps may cross 2^e
@@ -299,19 +296,6 @@ def test_error_bounds_hold_for_the_constants_in_use(tool, options):
 
 
 # Powers
-
-def test_math_library_pow_is_within_four_doubles():
-    # Bases of every scale with exponents that keep most results finite, and
-    # results near overflow and underflow.
-    rng = random.Random(5)
-    cases = [(math.ldexp(rng.uniform(0.5, 1.0), rng.randint(-60, 60)), rng.uniform(-15.0, 15.0)) for _ in range(300)]
-    cases += [(2.0, 1023.9999), (2.0, -1074.5), (1.0 + 2.0**-52, 2.0**52 * 700), (0.5, 1074.25), (10.0, 308.25)]
-    bases = bw.array([x for x, _ in cases])
-    results = bases.power(bw.array([p for _, p in cases]))
-    bad = [(x, p, m, r) for (x, p), m, r in zip(cases, results.values(), results.radii())
-           if not holds((m, r), power_image((x, 0.0), (p, 0.0)))]
-    assert not bad, bad[:5]
-
 
 def power_image(base: tuple[float, float], exponent: tuple[float, float]) -> Image:
     """x^p over the two exact intervals: x > 0 any p, x = 0 (0, 1 at p = 0, a pole for p < 0),
@@ -354,19 +338,26 @@ BASES = [(1.0, 0.0), (1.0, 1.0), (0.0, 0.0), (0.0, 2.0), (2.0, 2.0), (-1.5, 2.5)
          (-2.0, 0.0), (1.0 + 2.0**-52, 0.0)]
 
 
-def test_powers_of_a_grid_enclose_and_equal_the_one_element_results():
-    # Bases down a column, exponents (numbers as points, then intervals) along a
-    # row: the broadcast result, element by element, encloses the exact image and
-    # equals the power of one element by the number or the interval.
+def test_powers_enclose_the_exact_image_and_equal_the_one_element_results():
+    # Bases down a column and exponents (numbers as points, then intervals) along
+    # a row, broadcast; then the C library's pow, trusted to within four doubles,
+    # on bases of every scale with exponents that keep most results finite, and
+    # results near overflow and underflow. Each element equals the power of one
+    # element by the number or the interval.
     exponents = [(p, 0.0) for p in EXPONENTS] + EXPONENT_INTERVALS
-    grid = bw.from_raw_parts(*zip(*BASES), [len(BASES), 1]).power(bw.from_raw_parts(*zip(*exponents), [len(exponents)]))
+    grid = from_pairs(BASES, (len(BASES), 1)).power(from_pairs(exponents))
     assert grid.shape == (len(BASES), len(exponents))
+    cases = [(b, e, e[0] if j < len(EXPONENTS) else element(*e)) for b in BASES for j, e in enumerate(exponents)]
+    rng = random.Random(5)
+    library = [(math.ldexp(rng.uniform(0.5, 1.0), rng.randint(-60, 60)), rng.uniform(-15.0, 15.0)) for _ in range(300)]
+    library += [(2.0, 1023.9999), (2.0, -1074.5), (1.0 + 2.0**-52, 2.0**52 * 700), (0.5, 1074.25), (10.0, 308.25)]
+    cases += [((x, 0.0), (p, 0.0), p) for x, p in library]
+    results = pairs(grid) + pairs(bw.array([x for x, _ in library]).power(bw.array([p for _, p in library])))
     bad = []
-    for k, got in enumerate(zip(grid.values(), grid.radii())):
-        base, exponent = BASES[k // len(exponents)], exponents[k % len(exponents)]
-        alone = element(*base).power(exponent[0] if k % len(exponents) < len(EXPONENTS) else element(*exponent))
-        if not holds(got, power_image(base, exponent)) or bits(got) != bits(only(alone)):
-            bad.append((base, exponent, got, only(alone)))
+    for (base, exponent, operand), got in zip(cases, results):
+        alone = only(element(*base).power(operand))
+        if not holds(got, power_image(base, exponent)) or bits(got) != bits(alone):
+            bad.append((base, exponent, got, alone))
     assert not bad, bad[:5]
 
 
@@ -422,8 +413,11 @@ EXACT_RANGES = {
 
 @pytest.mark.parametrize("name", EXACT_RANGES)
 @HYPOTHESIS
-@given(x=finite_intervals(), y=finite_intervals(), n=st.integers(-40, 40))
-def test_rational_functions_enclose_exact_ranges(name, x, y, n):
+@given(x=finite_intervals(), data=st.data())
+def test_rational_functions_enclose_exact_ranges(name, x, data):
+    # the second operand and the digit count are drawn only where the call takes them
+    y = data.draw(finite_intervals()) if name in ("maximum", "minimum") else x
+    n = data.draw(st.integers(-40, 40)) if name == "round(n)" else None
     call, exact = EXACT_RANGES[name]
     result = only(call(element(*x), element(*y), n))
     lo, hi = exact(exact_ends(*x), exact_ends(*y), n)
