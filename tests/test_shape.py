@@ -108,12 +108,15 @@ class TestReshape:
             ((3, -1), (3, 2)), ((-1, 1, 2), (3, 1, 2)), ((1, 6, 1), (1, 6, 1)), ((np.int64(6),), (6,)),
             ((range(1, 3), 3), (1, 2, 3))]],
          ((1,), ((),), ()), ((1,), ([],), ()), ((), (-1,), (1,)),
-         *[((2, 0), (shape,), shape) for shape in [(0, 5), (0,), (5, 0, 7), (0, 2**62, 2**62)]]],
+         *[((2, 0), (shape,), shape) for shape in [(0, 5), (0,), (5, 0, 7), (0, 2**62, 2**62)]],
+         *[(shape, method, (math.prod(shape),)) for shape in [(2, 3), (), (4,), (2, 0, 3), (1, 1, 1, 5)]
+           for method in ("flatten", "ravel")]],
     )
     def test_accepted(self, source, args, shape):
         a = arange_array(*source) if math.prod(source) else bw.zeros(source)
-        b = a.reshape(*args)
-        assert (b.shape, b.ndim, b.size) == (shape, len(shape), math.prod(shape)) and b.values() == a.values()
+        b = getattr(a, args)() if isinstance(args, str) else a.reshape(*args)
+        assert (b.shape, b.ndim, b.size) == (shape, len(shape), math.prod(shape))
+        assert (b.values(), b.radii()) == (a.values(), a.radii())
         assert b.strides == bw.zeros(shape).strides
 
     @pytest.mark.parametrize(
@@ -181,13 +184,6 @@ class TestSharing:
         a.__setstate__(([2], [7.0, 8.0], [0.0, 0.0]))
         a -= 1.0
         assert snapshot(b) == after_b
-
-    @pytest.mark.parametrize("shape", [(2, 3), (), (4,), (2, 0, 3), (1, 1, 1, 5)])
-    def test_flatten_and_ravel(self, shape):
-        a = arange_array(*shape) if math.prod(shape) else bw.zeros(shape)
-        for flat in (a.flatten(), a.ravel()):
-            assert flat.shape == (math.prod(shape),)
-            assert flat.values() == a.values() and flat.radii() == a.radii()
 
 
 def enclosure_ok(source, target):
