@@ -328,8 +328,8 @@ def test_nonzero_and_predicates_in_several_dimensions():
     a = from_pairs([(0.0, 0.0), (0.0, 0.0), (1.0, 0.0), (0.0, 0.0)], (2, 2))
     assert a.nonzero() == ([1], [0])
     assert from_pairs([(0.0, 0.5), (0.0, 0.0)], (1, 2)).nonzero() == ([0], [0])
-    assert from_pairs([], (0, 3)).is_empty() and from_pairs([], (0, 3)).all() and not from_pairs([], (0, 3)).any()
     empty = from_pairs([], (0, 3))
+    assert empty.is_empty() and empty.all() and not empty.any()
     assert empty.all(axis=0).tolist() == [True] * 3 and empty.any(axis=1).tolist() == []
 
 
