@@ -4,21 +4,17 @@ truth value and len()."""
 
 import hashlib
 import math
-import operator
-import os
 import pickle
 import random
 import struct
-import subprocess
-import sys
 from pathlib import Path
 
 import numpy as np
 import pytest
 
 import boundwise._boundwise as bw
-from oracles import (AMBIGUOUS, DBL_MAX, DIM_CAP, ETA, IN_PLACE, INF, NAN, NAN_PAYLOAD, Raising, bits, encloses,
-                     exact_ends, from_pairs, raises, snapshot, ulp)
+from oracles import (AMBIGUOUS, DBL_MAX, DIM_CAP, ETA, IN_PLACE, INF, NAN, NAN_PAYLOAD, OPS, Raising, bits, encloses,
+                     exact_ends, from_pairs, raises, run_python, snapshot, ulp)
 
 TESTS = str(Path(__file__).resolve().parent)
 
@@ -56,24 +52,22 @@ WRAPS_TO_ONE_64 = [7, 0x6DB6DB6DB6DB6DB7]
 
 class TestAttributes:
     @pytest.mark.parametrize(
-        "shape, strides",
-        [((4, 5, 6), (30, 6, 1)), ((2, 3), (3, 1)), ((7,), (1,)), ((), ()), ((2, 0), (0, 1)), ((0, 3), (3, 1)),
-         ((1,) * 64, (1,) * 64)],
+        "shape",
+        [(4, 5, 6), (2, 3), (7,), (), (2, 0), (0, 3), (1,) * 64, (0, 2**64 - 1, 2**64 - 1),
+         (3, 0, 2**64 - 1, 2**64 - 1), (2**40, 0), (0, *WRAPS_TO_ONE_128)],
+        ids=str,
     )
-    def test_values(self, shape, strides):
-        a = bw.zeros(shape)
+    def test_values(self, shape):
+        # Row-major strides in elements; a zero dimension makes the size 0 however
+        # large the others are, and nothing is computed with a wrapped product.
         size = math.prod(shape)
-        assert (a.shape, a.ndim, a.size, a.strides) == (shape, len(shape), size, strides)
-        assert (a.dtype, a.itemsize, a.nbytes) == ("interval64", 16, 16 * size)
-        assert type(a.shape) is tuple and type(a.strides) is tuple
-
-    @pytest.mark.parametrize("shape", [(0, 2**64 - 1, 2**64 - 1), (3, 0, 2**64 - 1, 2**64 - 1), (2**40, 0),
-                                       (0, *WRAPS_TO_ONE_128)])
-    def test_a_zero_dimension_overrides_overflow(self, shape):
-        for a in (bw.zeros(shape), bw.from_raw_parts([], [], list(shape))):
-            assert (a.shape, a.size, a.values(), a.radii()) == (shape, 0, [], [])
-            assert a.strides == tuple(math.prod(shape[k + 1:]) for k in range(len(shape)))  # never wrapped
-            assert shape[0] != 0 or a.tolist() == []
+        strides = tuple(math.prod(shape[k + 1:]) for k in range(len(shape)))
+        for a in (bw.zeros(shape), bw.from_raw_parts([0.0] * size, [0.0] * size, list(shape))):
+            assert (a.shape, a.ndim, a.size, a.strides) == (shape, len(shape), size, strides)
+            assert (a.dtype, a.itemsize, a.nbytes, a.values(), a.radii()) == ("interval64", 16, 16 * size, [0.0] * size,
+                                                                              [0.0] * size)
+            assert type(a.shape) is tuple and type(a.strides) is tuple
+            assert not shape or shape[0] != 0 or a.tolist() == []
 
     def test_operations_on_huge_empty_arrays(self):
         a = bw.zeros((2**40, 0))
@@ -93,43 +87,37 @@ class TestDimensionCap:
     @pytest.mark.parametrize(
         "call, found",
         [(lambda: bw.array(nested(65)), 65), (lambda: bw.zeros(1).reshape((1,) * 65), 65),
-         (lambda: bw.zeros(1).reshape((1,) * 64, 1), 65)],
+         (lambda: bw.zeros(1).reshape((1,) * 64, 1), 65),
+         # deep and cyclic lists must not overflow the stack
+         (lambda: bw.array(nested(1000)), None), (lambda: bw.array(nested(200_000)), None),
+         (lambda: bw.array(cycle()), None), (lambda: bw.IntervalArray([cycle(), cycle()]), None),
+         (lambda: bw.array(mutual()), None)],
     )
     def test_more_are_refused(self, call, found):
-        raises(ValueError, f"maximum supported dimension for an array is 64, found {found}", call)
-
-    @pytest.mark.parametrize(
-        "call",
-        [lambda: bw.array(nested(1000)), lambda: bw.array(nested(200_000)), lambda: bw.array(cycle()),
-         lambda: bw.IntervalArray([cycle(), cycle()]), lambda: bw.array(mutual())],
-        ids=["deep", "very-deep", "self-referential", "self-referential-class", "mutual"],
-    )
-    def test_deep_and_cyclic_lists_do_not_overflow_the_stack(self, call):
-        with pytest.raises(ValueError, match=DIM_CAP):
+        message = DIM_CAP if found is None else DIM_CAP.replace(r"\d+", str(found))
+        with pytest.raises(ValueError, match=message) as info:
             call()
+        assert type(info.value) is ValueError
 
 
 class TestReshape:
     @pytest.mark.parametrize(
-        "args, shape",
-        [((2, 3), (2, 3)), (((2, 3),), (2, 3)), (([2], 3), (2, 3)), (([2, 3],), (2, 3)), ((-1,), (6,)),
-         ((3, -1), (3, 2)), ((-1, 1, 2), (3, 1, 2)), ((1, 6, 1), (1, 6, 1)), ((np.int64(6),), (6,)),
-         ((range(1, 3), 3), (1, 2, 3))],
+        "source, args, shape",
+        [*[((2, 3), args, shape) for args, shape in [
+            ((2, 3), (2, 3)), (((2, 3),), (2, 3)), (([2], 3), (2, 3)), (([2, 3],), (2, 3)), ((-1,), (6,)),
+            ((3, -1), (3, 2)), ((-1, 1, 2), (3, 1, 2)), ((1, 6, 1), (1, 6, 1)), ((np.int64(6),), (6,)),
+            ((range(1, 3), 3), (1, 2, 3))]],
+         ((1,), ((),), ()), ((1,), ([],), ()), ((), (-1,), (1,)),
+         *[((2, 0), (shape,), shape) for shape in [(0, 5), (0,), (5, 0, 7), (0, 2**62, 2**62)]],
+         *[(shape, method, (math.prod(shape),)) for shape in [(2, 3), (), (4,), (2, 0, 3), (1, 1, 1, 5)]
+           for method in ("flatten", "ravel")]],
     )
-    def test_accepted(self, args, shape):
-        a = arange_array(2, 3)
-        b = a.reshape(*args)
-        assert b.shape == shape and b.values() == a.values() and b.strides == bw.zeros(shape).strides
-
-    @pytest.mark.parametrize("args", [((),), ([],)])
-    def test_to_zero_dimensions(self, args):
-        b = bw.array([5.0]).reshape(*args)
-        assert (b.shape, b.ndim, b.size, b.strides) == ((), 0, 1, ())
-        assert b.reshape(-1).shape == (1,)
-
-    @pytest.mark.parametrize("shape", [(0, 5), (0,), (5, 0, 7), (0, 2**62, 2**62)])
-    def test_empty_reshapes_freely(self, shape):
-        assert bw.zeros((2, 0)).reshape(shape).size == 0
+    def test_accepted(self, source, args, shape):
+        a = arange_array(*source) if math.prod(source) else bw.zeros(source)
+        b = getattr(a, args)() if isinstance(args, str) else a.reshape(*args)
+        assert (b.shape, b.ndim, b.size) == (shape, len(shape), math.prod(shape))
+        assert (b.values(), b.radii()) == (a.values(), a.radii())
+        assert b.strides == bw.zeros(shape).strides
 
     @pytest.mark.parametrize(
         "source, args, message",
@@ -166,7 +154,9 @@ class TestReshape:
            ((Raising(KeyboardInterrupt()),), KeyboardInterrupt, "")],
     )
     def test_argument_errors(self, args, exception, message):
-        raises(exception, message, lambda: bw.zeros(6).reshape(*args))
+        a = bw.zeros(6)
+        raises(exception, message, lambda: a.reshape(*args))
+        assert a.shape == (6,)
 
 
 class TestSharing:
@@ -194,13 +184,6 @@ class TestSharing:
         a.__setstate__(([2], [7.0, 8.0], [0.0, 0.0]))
         a -= 1.0
         assert snapshot(b) == after_b
-
-    @pytest.mark.parametrize("shape", [(2, 3), (), (4,), (2, 0, 3), (1, 1, 1, 5)])
-    def test_flatten_and_ravel(self, shape):
-        a = arange_array(*shape) if math.prod(shape) else bw.zeros(shape)
-        for flat in (a.flatten(), a.ravel()):
-            assert flat.shape == (math.prod(shape),)
-            assert flat.values() == a.values() and flat.radii() == a.radii()
 
 
 def enclosure_ok(source, target):
@@ -340,8 +323,7 @@ class TestTranspose:
         code = (f"import sys; sys.path.insert(0, {TESTS!r})\nfrom test_shape import transposed_digest\n"
                 f"print(*(transposed_digest(shape, seed) for seed, shape in enumerate({shapes!r})))")
         for env in ({"RAYON_NUM_THREADS": "1"}, {"RAYON_NUM_THREADS": "3", "BOUNDWISE_DISABLE_CPU_FEATURES": "AVX2"}):
-            done = subprocess.run([sys.executable, "-c", code], env={**os.environ, **env}, capture_output=True,
-                                  text=True, timeout=120)
+            done = run_python(code, env)
             assert done.returncode == 0, done.stderr
             assert done.stdout.split() == expected, env
 
@@ -353,20 +335,35 @@ class TestTranspose:
         raises(ValueError, message, lambda: a.transpose())
 
 
+def shape_text(shape):
+    return f"[{', '.join(map(str, shape))}]"
+
+
+def shapes_text(shape_a, shape_b):
+    return f"{shape_text(shape_a)} and {shape_text(shape_b)}"
+
+
 class TestBroadcasting:
     @pytest.mark.parametrize(
         "shape_a, shape_b",
         [((3,), (2, 1)), ((), (2, 2)), ((2, 2), ()), ((0,), (1,)), ((1,), (0,)), ((2, 1, 4), (3, 1)),
          ((5, 1, 3), (1, 4, 1)), ((1, 3), (3,)), ((1, 1, 1), (2, 3)), ((4, 1), (4, 5)), ((2, 3), (2, 3)),
-         ((1,), (6, 1, 2))],
+         ((1,), (6, 1, 2)), ((2, 3), (3, 2)), ((0,), (2,)), ((3,), (4,)), ((2, 2, 3), (4, 3)), ((5,), (0, 2))],
     )
-    @pytest.mark.parametrize("op", [operator.add, operator.sub, operator.mul])
-    def test_results_match_numpy(self, shape_a, shape_b, op):
+    @pytest.mark.parametrize("op", list(OPS))
+    def test_shapes_and_values_match_numpy(self, shape_a, shape_b, op):
+        # Small integers over powers of two: every result is exact.
         x = np.arange(1, math.prod(shape_a) + 1, dtype=float).reshape(shape_a)
-        y = np.arange(1, math.prod(shape_b) + 1, dtype=float).reshape(shape_b) * 10
+        y = 2.0 ** np.arange(math.prod(shape_b), dtype=float).reshape(shape_b)
         a = bw.from_raw_parts(x.ravel().tolist(), [0.0] * x.size, list(shape_a))
         b = bw.from_raw_parts(y.ravel().tolist(), [0.0] * y.size, list(shape_b))
-        expected, result = op(x, y), op(a, b)  # small integers: exact
+        try:
+            expected = OPS[op](x, y)
+        except ValueError:
+            message = f"operands could not be broadcast together with shapes {shapes_text(shape_a, shape_b)}"
+            raises(ValueError, message, lambda: OPS[op](a, b))
+            return
+        result = OPS[op](a, b)
         assert result.shape == expected.shape
         assert result.values() == expected.ravel().tolist() and result.radii() == [0.0] * expected.size
 
@@ -375,16 +372,6 @@ class TestBroadcasting:
         assert c.shape == (2, 2) and c.values() == [2.0] * 4 and all(r >= 0.5 for r in c.radii())
         c = bw.from_raw_parts([1.0, 2.0], [0.25, 0.5], [2, 1]) + bw.zeros((2, 3))
         assert c.radii() == [0.25] * 3 + [0.5] * 3
-
-    @pytest.mark.parametrize(
-        "shape_a, shape_b", [((2, 3), (3, 2)), ((0,), (2,)), ((3,), (4,)), ((2, 2, 3), (4, 3)), ((5,), (0, 2))])
-    @pytest.mark.parametrize("op", [operator.add, operator.sub, operator.mul, operator.truediv])
-    def test_incompatible(self, shape_a, shape_b, op):
-        with pytest.raises(ValueError):
-            np.broadcast_shapes(shape_a, shape_b)
-        message = (f"operands could not be broadcast together with shapes [{', '.join(map(str, shape_a))}] "
-                   f"and [{', '.join(map(str, shape_b))}]")
-        raises(ValueError, message, lambda: op(bw.ones(shape_a), bw.ones(shape_b)))
 
     def test_operands_unchanged_and_results_independent(self):
         a, b = arange_array(2, 3), arange_array(3)
@@ -399,29 +386,32 @@ class TestBroadcasting:
 
     @pytest.mark.parametrize("op", list(IN_PLACE))
     @pytest.mark.parametrize(
-        "shape_a, shape_b, message",
-        [
-            ((3,), (2, 3),
-             "output array with shape [3] is not the result of broadcasting operand shapes [3] and [2, 3]"),
-            ((2, 3), (3, 2), "operands could not be broadcast together with shapes [2, 3] and [3, 2]"),
-            ((), (2,), "output array with shape [] is not the result of broadcasting operand shapes [] and [2]"),
-            ((1,), (0,), "output array with shape [1] is not the result of broadcasting operand shapes [1] and [0]"),
-            ((2, 1), (2, 4), "output array with shape [2, 1] is not the result of broadcasting operand shapes "
-                             "[2, 1] and [2, 4]"),
-        ],
+        "shape_a, shape_b",
+        [((3,), (2, 3)), ((2, 3), (3, 2)), ((), (2,)), ((1,), (0,)), ((2, 1), (2, 4)), ((2, 3), (3,)),
+         ((2, 3), (1, 3)), ((2, 3), (2, 1)), ((2, 3), ()), ((2, 3), (1,)), ((2, 3), (2, 3))],
     )
-    def test_in_place_errors_leave_the_operand_unchanged(self, op, shape_a, shape_b, message):
-        n = math.prod(shape_a)
-        a = bw.from_raw_parts([float(i + 1) for i in range(n)], [0.5] * n, list(shape_a))
+    def test_in_place_results_and_refusals_match_numpy(self, op, shape_a, shape_b):
+        # The operand broadcasts to the target or is refused, leaving the target unchanged.
+        x = np.arange(1, math.prod(shape_a) + 1, dtype=float).reshape(shape_a)
+        y = 2.0 ** np.arange(math.prod(shape_b), dtype=float).reshape(shape_b)
+        a = bw.from_raw_parts(x.ravel().tolist(), [0.0] * x.size, list(shape_a))
+        b = bw.from_raw_parts(y.ravel().tolist(), [0.0] * y.size, list(shape_b))
         before = snapshot(a)
-        raises(ValueError, message, lambda: IN_PLACE[op](a, bw.ones(shape_b)))
-        assert snapshot(a) == before
-
-    @pytest.mark.parametrize("shape_b", [(3,), (1, 3), (2, 1), (), (1,), (2, 3)])
-    def test_in_place_operand_broadcast_to_the_target(self, shape_b):
-        a = arange_array(2, 3)
-        a += bw.ones(shape_b)
-        assert a.shape == (2, 3) and a.values() == [float(i + 1) for i in range(6)]
+        try:
+            IN_PLACE[op](x, y)
+        except ValueError:
+            shapes = shapes_text(shape_a, shape_b)
+            try:
+                np.broadcast_shapes(shape_a, shape_b)
+                message = (f"output array with shape {shape_text(shape_a)} is not the result of broadcasting "
+                           f"operand shapes {shapes}")
+            except ValueError:
+                message = f"operands could not be broadcast together with shapes {shapes}"
+            raises(ValueError, message, lambda: IN_PLACE[op](a, b))
+            assert snapshot(a) == before
+            return
+        a = IN_PLACE[op](a, b)
+        assert a.shape == shape_a and a.values() == x.ravel().tolist()
 
 
 class TestTruthAndLength:
@@ -439,19 +429,16 @@ class TestTruthAndLength:
     @pytest.mark.parametrize("shape", [(0,), (2,), (2, 1), (0, 5)])
     def test_truth_of_other_sizes(self, shape):
         raises(ValueError, AMBIGUOUS, lambda: bool(bw.zeros(shape)))
-        with pytest.raises(ValueError):
-            if bw.zeros(shape):
-                pass
 
     @pytest.mark.parametrize(
-        "make, length",
-        [(lambda: bw.array(3.0), 1), (lambda: bw.zeros((2, 3)), 2), (lambda: bw.zeros(()), 0),
-         (lambda: bw.zeros((0, 5)), 0), (lambda: bw.zeros((2**63 - 1, 0)), 2**63 - 1)],
+        "shape, length",
+        [((1,), 1), ((2, 3), 2), ((), 0), ((0, 5), 0), ((2**63 - 1, 0), 2**63 - 1), ((2**63, 0), OverflowError),
+         ((2**64 - 1, 0), OverflowError)],
     )
-    def test_len(self, make, length):
-        assert len(make()) == length
-
-    @pytest.mark.parametrize("shape", [[2**63, 0], [2**64 - 1, 0]])
-    def test_len_beyond_the_signed_size(self, shape):
-        with pytest.raises(OverflowError):
-            len(bw.from_raw_parts([], [], shape))
+    def test_len(self, shape, length):
+        a = bw.from_raw_parts([0.0] * math.prod(shape), [0.0] * math.prod(shape), list(shape))
+        if length is OverflowError:
+            with pytest.raises(OverflowError):
+                len(a)
+        else:
+            assert len(a) == length
