@@ -199,10 +199,6 @@ BW_TEST(reduce, rounded_ends_and_midpoint_extremes) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The scalar steps the lane kernels stand for: EndpointSum::add of
 // to_endpoints, and Extreme::add.
 void add_ends_step(double m, double r, double& lo, double& hi) {
@@ -265,10 +261,6 @@ BW_TEST(reduce, lane_folds_take_exactly_the_steps) {
         }
     }
 }
-
-}  // namespace
-
-namespace {
 
 // The scalar steps of add_squares: the outward ends, their deviation from the
 // mean, its square as the general endpoint product, and the directed sums.
