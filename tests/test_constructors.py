@@ -163,11 +163,6 @@ def test_errors(call, exception, message):
 class TestReentrancy:
     """Items whose conversion mutates what is being read."""
 
-    def test_float_that_empties_the_list_being_read(self):
-        values = []  # the refill drops the last reference to the item being converted
-        values.extend([Number(1.0, lambda: (values.clear(), values.extend([9.0] * 50))), 2.0, 3.0])
-        assert bw.array(values).values() == [1.0, 2.0, 3.0]
-
     def test_float_that_changes_a_later_row(self):
         rows = [[None, 1.0], [2.0, 3.0]]
         rows[0][0] = Number(0.5, lambda: (rows[1].clear(), rows.clear()))
@@ -184,11 +179,15 @@ class TestReentrancy:
         shape.extend([type("Index", (), {"__index__": lambda self: (shape.clear(), 2)[1]})(), 3])
         assert bw.zeros(shape).shape == (2, 3)
 
-    @pytest.mark.parametrize("read", [lambda v: bw.from_raw_parts(v, [0.0, 0.0], [2]).values(),
-                                      lambda v: bw.diag(v).values()[::3]], ids=["raw-parts", "diag"])
-    def test_list_cleared_while_read(self, read):
+    @pytest.mark.parametrize("change", [list.clear, lambda v: (v.clear(), v.extend([9.0] * 50)),
+                                        lambda v: v.extend([4.0] * 1000)], ids=["clear", "refill", "grow"])
+    @pytest.mark.parametrize("read", [lambda v: bw.array(v).values(), lambda v: bw.diag(v).values()[::3],
+                                      lambda v: bw.from_raw_parts(v, [0.0, 0.0], [2]).values()],
+                             ids=["array", "diag", "raw-parts"])
+    def test_list_changed_while_read(self, read, change):
+        # Clearing drops the last reference to the item being converted.
         values = []
-        values.extend([Number(1.5, values.clear), 2.5])
+        values.extend([Number(1.5, lambda: change(values)), 2.5])
         assert read(values) == [1.5, 2.5]
 
 
