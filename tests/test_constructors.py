@@ -55,20 +55,6 @@ class TestArray:
         assert bw.array([Fraction(1, 3), np.float64(0.1), np.int64(5), Number(0.25), indexy]).values() == [
             1 / 3, 0.1, 5.0, 0.25, 7.0]
 
-    @pytest.mark.parametrize("make", [bw.array, bw.IntervalArray])
-    @pytest.mark.parametrize(
-        "values, message",
-        [([(2.0, 0.1), 1.0], MIX), ([(2.0, 0.1), [1.0, 0.0]], MIX),
-         ([(1.0, 2.0, 3.0)], TUPLE), ([(1.0,)], TUPLE), ([(1.0, "x")], TUPLE),
-         ([[1, 2], [3]], INHOMOGENEOUS), ([[1, 2], 3], INHOMOGENEOUS), ([[1, 2], (3, 4)], INHOMOGENEOUS),
-         ([[[1]], [2]], INHOMOGENEOUS),
-         *[(v, f"cannot convert {name} to an interval value") for v, name in [
-             ("x", "str"), (None, "NoneType"), ([1.0, None], "NoneType"), ([1.0, [2.0]], "list"),
-             ([1.0, (2.0, 0.1, 0.0)], "tuple"), ({1.0: 2.0}, "dict")]]],
-    )
-    def test_type_errors(self, make, values, message):
-        raises(TypeError, message, lambda: make(values))
-
 
 # Ints that no double equals, each entry point with the exact value it must enclose.
 WIDE_INTS = [2**53 + 1, -(2**53 + 1), 2**64 + 1, 10**20 + 1, 2**1023 + 1, 3**500, 2**1024 - 2**970 - 1]
@@ -148,6 +134,36 @@ RADIUS_DOORS = [lambda r: bw.array([(1.0, r)]), lambda r: bw.array([(1.0, 0.5), 
                 lambda r: bw.zeros(2).__setstate__(([2], [1.0, 2.0], [0.0, r]))]
 ERRORS += [(lambda door=door, r=r: door(r), ValueError, RADII + shown) for door in RADIUS_DOORS
            for r, shown in [(-0.5, "-0.5"), (-2.5, "-2.5"), (-1.0, "-1"), (-INF, "-inf"), (-1e-3, "-0.001")]]
+# Values that are no intervals, for bw.array and IntervalArray alike.
+ERRORS += [(lambda make=make, v=v: make(v), TypeError, message) for make in (bw.array, bw.IntervalArray)
+           for v, message in [([(2.0, 0.1), 1.0], MIX), ([(2.0, 0.1), [1.0, 0.0]], MIX), ([(1.0, 2.0, 3.0)], TUPLE),
+                              ([(1.0,)], TUPLE), ([(1.0, "x")], TUPLE), ([[1, 2], [3]], INHOMOGENEOUS),
+                              ([[1, 2], 3], INHOMOGENEOUS), ([[1, 2], (3, 4)], INHOMOGENEOUS),
+                              ([[[1]], [2]], INHOMOGENEOUS),
+                              *[(v, f"cannot convert {name} to an interval value") for v, name in [
+                                  ("x", "str"), (None, "NoneType"), ([1.0, None], "NoneType"), ([1.0, [2.0]], "list"),
+                                  ([1.0, (2.0, 0.1, 0.0)], "tuple"), ({1.0: 2.0}, "dict")]]]]
+# Shapes the makers refuse; errors of the extra dimensions pass unchanged.
+ERRORS += [(lambda make=make, args=args: make(*args), exception, message) for make in MAKERS
+           for args, exception, message in
+           [((shape,), TypeError, SHAPE) for shape in (-1, (2, -1), 2.5, "ab", None, (2, "x"), [2.0], 2**64, [2**64])]
+           + [(((2, 3), -1), OverflowError, NEGATIVE), (((2, 3), "x"), TypeError, NO_INT.format("str")),
+              (((2, 3), 2.0), TypeError, NO_INT.format("float")),
+              (((1,) * 65,), ValueError, "maximum supported dimension for an array is 64, found 65"),
+              (((1,) * 64, 1, 1), ValueError, "maximum supported dimension for an array is 64, found 66")]]
+FLOAT_DOORS = [lambda x: bw.array(x), lambda x: bw.array([1.0, x]), lambda x: bw.array([(x, 0.5)]),
+               lambda x: bw.array([(1.0, x)]), lambda x: bw.full(2, x), lambda x: bw.full(2, (1.0, x)),
+               lambda x: bw.from_raw_parts([x], [0.0], [1]), lambda x: bw.diag([x])]
+INDEX_DOORS = [lambda x: bw.zeros(x), lambda x: bw.zeros([2, x]), lambda x: bw.ones(2, x), lambda x: bw.full([x], 1.0),
+               lambda x: bw.from_raw_parts([1.0], [0.0], [x])]
+# Only a TypeError of a conversion falls back to our message; others pass unchanged.
+STOPS = (KeyboardInterrupt, MemoryError, RuntimeError)
+ERRORS += [(lambda door=door, e=e: door(Raising(e("boom"))), e, "boom")
+           for doors, kinds in [(FLOAT_DOORS, STOPS + (OverflowError, ValueError)), (INDEX_DOORS, STOPS)]
+           for door in doors for e in kinds]
+ERRORS += [(lambda door=door: door(Raising(TypeError("x"))), TypeError, message)
+           for door, message in [(lambda x: bw.array([x]), "cannot convert Raising to an interval value"),
+                                 (lambda x: bw.array([(x, 0.0)]), TUPLE), (lambda x: bw.full(2, x), FULL_VALUE)]]
 
 
 @pytest.mark.parametrize("call, exception, message", ERRORS)
@@ -191,25 +207,6 @@ class TestReentrancy:
         assert read(values) == [1.5, 2.5]
 
 
-FLOAT_DOORS = [lambda x: bw.array(x), lambda x: bw.array([1.0, x]), lambda x: bw.array([(x, 0.5)]),
-               lambda x: bw.array([(1.0, x)]), lambda x: bw.full(2, x), lambda x: bw.full(2, (1.0, x)),
-               lambda x: bw.from_raw_parts([x], [0.0], [1]), lambda x: bw.diag([x])]
-INDEX_DOORS = [lambda x: bw.zeros(x), lambda x: bw.zeros([2, x]), lambda x: bw.ones(2, x), lambda x: bw.full([x], 1.0),
-               lambda x: bw.from_raw_parts([1.0], [0.0], [x])]
-
-
-@pytest.mark.parametrize(
-    "door, raised, message",
-    [(door, e("boom"), "boom") for door in FLOAT_DOORS
-     for e in (KeyboardInterrupt, MemoryError, OverflowError, ValueError, RuntimeError)]
-    + [(door, e("boom"), "boom") for door in INDEX_DOORS for e in (KeyboardInterrupt, MemoryError, RuntimeError)]
-    + [(lambda x: bw.array([x]), TypeError("x"), "cannot convert Raising to an interval value"),
-       (lambda x: bw.array([(x, 0.0)]), TypeError("x"), TUPLE), (lambda x: bw.full(2, x), TypeError("x"), FULL_VALUE)],
-)
-def test_only_a_type_error_of_a_conversion_falls_back_to_our_message(door, raised, message):
-    raises(type(raised), message, lambda: door(Raising(raised)))
-
-
 class TestShapeConvention:
     @pytest.mark.parametrize("make", MAKERS)
     @pytest.mark.parametrize(
@@ -225,20 +222,6 @@ class TestShapeConvention:
         if a.size:  # empty is zeros too
             assert bits(a.values()) == bits([1.0 if make is bw.ones else 0.0] * a.size)
             assert bits(a.radii()) == bits([0.0] * a.size)
-
-    @pytest.mark.parametrize("make", MAKERS)
-    @pytest.mark.parametrize(
-        "args, exception, message",
-        [((shape,), TypeError, SHAPE) for shape in (-1, (2, -1), 2.5, "ab", None, (2, "x"), [2.0], 2**64, [2**64])]
-        + [(((2, 3), -1), OverflowError, NEGATIVE),  # errors of the extra dimensions pass unchanged
-           (((2, 3), "x"), TypeError, NO_INT.format("str")),
-           (((2, 3), 2.0), TypeError, NO_INT.format("float")),
-           (((1,) * 65,), ValueError, "maximum supported dimension for an array is 64, found 65"),
-           (((1,) * 64, 1, 1), ValueError, "maximum supported dimension for an array is 64, found 66")],
-    )
-    def test_refused(self, make, args, exception, message):
-        raises(exception, message, lambda: make(*args))
-
 
 class TestFull:
     @settings(max_examples=300, deadline=None)
