@@ -534,40 +534,24 @@ CONFORMANCE_OPS = {"add": ("+", None), "sub": ("-", None), "mul": ("*", None), "
 def test_itf1788_results_enclose_exact_range(itl_op, part):
     op, left = CONFORMANCE_OPS[itl_op]
     checked = below_hull = 0
-    violations = []
     for case in conformance_cases(itl_op, part):
-        args = case["args"] if left is None else [[left, left], *case["args"]]
-        (alo, ahi), (blo, bhi) = args
         try:
-            x, y = tightest_element(alo, ahi), tightest_element(blo, bhi)
+            x, *_, y = ([] if left is None else [as_pair(left)]) + [tightest_element(*a) for a in case["args"]]
         except ValueError:
             continue  # half-bounded: not storable in midpoint-radius form
         result = only(quietly(OPS[op], from_pairs([x]) if left is None else left, from_pairs([y])))
+        check_element(op, x, y, result)  # the stored operands enclose the case's
         checked += 1
-        expected = case["expected"]
-        if expected == "empty" or not all(math.isfinite(v) for v in (alo, ahi, blo, bhi)):
-            if not is_wide(*result):
-                violations.append((case, result))
+        lo, hi = (INF, INF) if case["expected"] == "empty" else case["expected"]
+        if is_wide(*x) or is_wide(*y) or not max(abs(lo), abs(hi)) < 1e300:
             continue
-        exact = exact_range(op, (Fraction(alo), Fraction(ahi)), (Fraction(blo), Fraction(bhi)))
-        if exact is None:
-            ok = is_wide(*result)
-        else:
-            ok = encloses(*result, *exact)
-            lo, hi = expected
-            if ok and math.isfinite(lo) and math.isfinite(hi):
-                if not is_wide(*result) and not encloses(*result, Fraction(lo), Fraction(hi)):
-                    below_hull += 1  # encloses the exact range, misses the double hull by rounding
-                # The stored divisor may have to cross zero: [4.5, 9e62] has no
-                # midpoint-radius enclosure that excludes it.
-                stored = exact_ends(*y)
-                divisor_crosses_zero = op == "/" and stored is not None and stored[0] <= 0 <= stored[1]
-                if max(abs(lo), abs(hi)) < 1e300 and not divisor_crosses_zero:
-                    ok = not is_wide(*result)
-        if not ok:
-            violations.append((case, result))
+        # The stored divisor may have to cross zero: [4.5, 9e62] has no
+        # midpoint-radius enclosure that excludes it.
+        ends = exact_ends(*y)
+        assert (op == "/" and ends[0] <= 0 <= ends[1]) or not is_wide(*result), (case, result)
+        # Enclosing the exact range may still miss the double hull by rounding.
+        below_hull += not is_wide(*result) and not encloses(*result, Fraction(lo), Fraction(hi))
     assert checked > 0, f"no {itl_op} cases in the {part} part"
-    assert not violations, violations[:5]
     assert below_hull <= checked // 4
 
 
