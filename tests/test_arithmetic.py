@@ -34,8 +34,8 @@ def sample():
 
 
 def as_pair(x) -> tuple[float, float]:
-    """A Python number as an operand element: an exact point, or the entire line."""
-    return (float(x), 0.0) if math.isfinite(x) else (NAN, INF)
+    """A Python number as an operand element: an exact point, or a wide one."""
+    return (float(x), 0.0) if math.isfinite(x) else (x, INF)
 
 
 def check_element(op, x, y, result) -> None:
@@ -45,6 +45,10 @@ def check_element(op, x, y, result) -> None:
     context = f"{x} {op} {y} gave {result}"
     if any(math.isnan(m) or r == INF for m, r in (x, y)):
         assert is_wide(mid, rad), context
+        if math.isnan(x[0]) or math.isnan(y[0]):  # NaN propagates; a product or quotient has an infinite radius
+            ends = exact_ends(*y)  # a quotient by a divisor holding 0 may be the entire line instead
+            zero_divisor = op == "/" and (ends is None or ends[0] <= 0 <= ends[1])
+            assert (math.isnan(mid) or zero_divisor) and (rad == INF if op in "*/" else math.isnan(rad)), context
         return
     ex, ey = exact_ends(*x), exact_ends(*y)
     if ex is None or ey is None:
@@ -304,8 +308,10 @@ POINTS = (
     + [(x, op, y, "overflow") for x, op, y in [
         (1e308, "*", 10.0), (10.0, "*", -1e308), (1e308, "+", 1e308), (-1e308, "-", 1e308), (1e308, "-", -1e308),
         (DBL_MAX, "+", DBL_MAX / 2**52)]]
+    # Rounded sums whose error is representable, so bounded exactly; among them
     # x + DBL_MAX whose TwoSum intermediate s - x rounds to infinity: a tie at
     # the top of the range, where the sum is finite and its error exact.
+    + [(0.1, "+", 0.2, "rounding-error"), (0.1, "-", -0.2, "rounding-error")]
     + [(x, op, y, "rounding-error") for t in (-8.2710850020089487e307, -1.1e307) for x, op, y in [
         (t, "+", DBL_MAX), (-t, "+", -DBL_MAX), (t, "-", -DBL_MAX), (-t, "-", DBL_MAX), (DBL_MAX, "+", t)]]
     + [(x, "/", y, "tight") for x in (1.0, 2.0, 0.1, 1e300, 7e-310)
@@ -328,32 +334,17 @@ class TestPoints:
             assert encloses(m, r, exact, exact)
         if expect == "inexact":
             assert Fraction(m) != exact and r > 0
-        if expect == "rounding-error":  # the radius is the exact rounding error itself
-            assert Fraction(r) == abs(exact - Fraction(m)) != 0
+        if expect == "rounding-error":  # the rounded sum, and its exact rounding error as the radius
+            assert m == OPS[op](x, y) and Fraction(r) == abs(exact - Fraction(m)) != 0
         if expect == "tight" and math.isfinite(r) and min(abs(x), abs(y), abs(m)) >= 2.0**-1022:
             # fl(1/c) taken as exact would miss n/c for most c; normal numbers lose at most an ulp or two
             assert r <= 4 * ulp(m)
-
-    @pytest.mark.parametrize("compute", [lambda: bw.array([0.1]) + bw.array([0.2]), lambda: bw.array([0.1]) + 0.2,
-                                         lambda: 0.2 + bw.array([0.1]), lambda: bw.array([0.1]) - (-0.2)])
-    def test_rounded_sum_radius_is_its_exact_rounding_error(self, compute):
-        m, r = only(compute())
-        assert m == 0.1 + 0.2
-        error = abs(Fraction(0.1) + Fraction(0.2) - Fraction(m))
-        assert error != 0 and Fraction(r) == error  # 2^-55, representable, so bounded exactly
 
     def test_worked_intervals(self):
         x = bw.array([0.1])
         assert only(x - x) == (0.0, 0.0)
         # [1 +- 0.5] / [2 +- 0.5]: numerator 0.5 + 0.25 over denominator 1.5.
         assert only(bw.array([(1.0, 0.5)]) / bw.array([(2.0, 0.5)])) == (0.5, 0.5)
-
-    @pytest.mark.parametrize("op", list(OPS))
-    def test_nan_midpoint_propagates(self, op):
-        result = quietly(OPS[op], bw.array([NAN, 1.0]), bw.array([2.0, 3.0]))
-        m, r = result.values()[0], result.radii()[0]
-        assert math.isnan(m)
-        assert math.isnan(r) if op in "+-" else r == INF
 
     @pytest.mark.parametrize("x, y", [(1.0, 3.0), (0.1, -49.0), (1e300, 3e-20), (ETA, 3.0)])
     def test_mpmath_oracle_brackets_the_exact_quotient(self, x, y):
@@ -437,16 +428,6 @@ class TestDivisionByZero:
         assert result is None and snapshot(a) == before
 
 
-def adversarial(n: int, seed: int, divisor: bool) -> list[tuple[float, float]]:
-    """Ordinary, subnormal and huge midpoints, zero, tiny and infinite radii, NaN;
-    divisors exclude zero under plain rounding."""
-    rng = np.random.default_rng(seed)
-    mids = rng.choice([1.0, -3.5, 0.1, 1e300, -1e-300, ETA, 0.0, NAN], n) * rng.uniform(0.5, 2.0, n)
-    rads = np.where(rng.random(n) < 0.3, 0.0, rng.choice([1e-12, 0.25, 1e-310, INF], n))
-    out = list(zip(mids.tolist(), rads.tolist()))
-    return [(m, r) if not divisor or m - r > 0 or m + r < 0 else (1.5, 0.25) for m, r in out]
-
-
 @pytest.mark.parametrize("n", [40, 4 * CHUNK + 3])
 @pytest.mark.parametrize("zero_at", ["nowhere", "first", "middle", "last"])
 def test_one_divisor_holding_zero_sends_every_element_through_endpoints(n, zero_at):
@@ -454,7 +435,7 @@ def test_one_divisor_holding_zero_sends_every_element_through_endpoints(n, zero_
     # holding zero lies, every element must take the endpoint path, which is
     # the first element's path in [x, 1] / [y, [-1, 1]], with one warning; the
     # element divided by zero is the entire line and every other encloses.
-    xs, ys = adversarial(n, n, False), adversarial(n, n + 1, True)
+    xs, ys = mixed(n, n), mixed(n, n + 1, divisor=True)
     at = {"nowhere": None, "first": 0, "middle": n // 2, "last": n - 1}[zero_at]
     if at is not None:
         ys[at] = (0.0, ETA)
@@ -489,24 +470,9 @@ class TestOperands:
             raises(exception, message, lambda: a.scale(other))
         assert snapshot(a) == before
 
-    @pytest.mark.parametrize("op", list(OPS))
-    @pytest.mark.parametrize("other", [None, 2.0, bw.array([(2.0, 0.5)]), bw.array([2.0, 4.0, 8.0, 16.0])],
-                             ids=["itself", "number", "single", "array"])
-    def test_in_place_matches_the_binary_operation(self, op, other):
-        a = original = sample()
-        other = a if other is None else other  # a += a reads a before writing it
-        expected = OPS[op](a, other)
-        a = IN_PLACE[op](a, other)
-        assert a is original and snapshot(a) == snapshot(expected)
-
-    def test_aliases_see_in_place_changes_and_copies_do_not(self):
-        a = bw.array([1.0, 2.0])
-        b, c = a, a.copy()
-        a += 1
-        assert b.values() == [2.0, 3.0] and c.values() == [1.0, 2.0]
-        c *= 10.0
-        assert a.values() == [2.0, 3.0]
-        a //= 2  # no in-place floor division: a is rebound, its aliases keep their values
+    def test_floor_division_has_no_in_place_form(self):
+        a = b = bw.array([2.0, 3.0])
+        a //= 2  # a is rebound, its aliases keep their values
         assert a is not b and a.values() == [1.0, 1.0] and b.values() == [2.0, 3.0]
 
     def test_conversion_side_effects(self):
@@ -568,40 +534,24 @@ CONFORMANCE_OPS = {"add": ("+", None), "sub": ("-", None), "mul": ("*", None), "
 def test_itf1788_results_enclose_exact_range(itl_op, part):
     op, left = CONFORMANCE_OPS[itl_op]
     checked = below_hull = 0
-    violations = []
     for case in conformance_cases(itl_op, part):
-        args = case["args"] if left is None else [[left, left], *case["args"]]
-        (alo, ahi), (blo, bhi) = args
         try:
-            x, y = tightest_element(alo, ahi), tightest_element(blo, bhi)
+            x, y = ([] if left is None else [as_pair(left)]) + [tightest_element(*a) for a in case["args"]]
         except ValueError:
             continue  # half-bounded: not storable in midpoint-radius form
         result = only(quietly(OPS[op], from_pairs([x]) if left is None else left, from_pairs([y])))
+        check_element(op, x, y, result)  # the stored operands enclose the case's
         checked += 1
-        expected = case["expected"]
-        if expected == "empty" or not all(math.isfinite(v) for v in (alo, ahi, blo, bhi)):
-            if not is_wide(*result):
-                violations.append((case, result))
+        lo, hi = (INF, INF) if case["expected"] == "empty" else case["expected"]
+        if is_wide(*x) or is_wide(*y) or not max(abs(lo), abs(hi)) < 1e300:
             continue
-        exact = exact_range(op, (Fraction(alo), Fraction(ahi)), (Fraction(blo), Fraction(bhi)))
-        if exact is None:
-            ok = is_wide(*result)
-        else:
-            ok = encloses(*result, *exact)
-            lo, hi = expected
-            if ok and math.isfinite(lo) and math.isfinite(hi):
-                if not is_wide(*result) and not encloses(*result, Fraction(lo), Fraction(hi)):
-                    below_hull += 1  # encloses the exact range, misses the double hull by rounding
-                # The stored divisor may have to cross zero: [4.5, 9e62] has no
-                # midpoint-radius enclosure that excludes it.
-                stored = exact_ends(*y)
-                divisor_crosses_zero = op == "/" and stored is not None and stored[0] <= 0 <= stored[1]
-                if max(abs(lo), abs(hi)) < 1e300 and not divisor_crosses_zero:
-                    ok = not is_wide(*result)
-        if not ok:
-            violations.append((case, result))
+        # The stored divisor may have to cross zero: [4.5, 9e62] has no
+        # midpoint-radius enclosure that excludes it.
+        ends = exact_ends(*y)
+        assert (op == "/" and ends[0] <= 0 <= ends[1]) or not is_wide(*result), (case, result)
+        # Enclosing the exact range may still miss the double hull by rounding.
+        below_hull += not is_wide(*result) and not encloses(*result, Fraction(lo), Fraction(hi))
     assert checked > 0, f"no {itl_op} cases in the {part} part"
-    assert not violations, violations[:5]
     assert below_hull <= checked // 4
 
 

@@ -121,12 +121,7 @@ BW_TEST(kernels, element_functions_match_the_reference) {
 // Every target gives the reference's bits; each point enclosure of the direct
 // lanes overlaps that of the library-based rule (both hold f(x)).
 BW_TEST(kernels, trig_lanes_match_across_targets_and_agree_with_the_rules) {
-    struct Trig {
-        const char* what;
-        ElementKernel ElementKernels::*kernel;
-        Rule rule;
-    };
-    const Trig functions[] = {{"sin", &ElementKernels::sin, elementwise::sin_rule},
+    const Entry functions[] = {{"sin", &ElementKernels::sin, elementwise::sin_rule},
                               {"cos", &ElementKernels::cos, elementwise::cos_rule},
                               {"tan", &ElementKernels::tan, elementwise::tan_rule}};
     bwtest::Values v(2024);
@@ -141,7 +136,7 @@ BW_TEST(kernels, trig_lanes_match_across_targets_and_agree_with_the_rules) {
         rad.push_back(v.below(2) ? 0.0 : radii[v.below(8)]);
     }
     const std::size_t n = mid.size();
-    for (const Trig& f : functions) {
+    for (const Entry& f : functions) {
         std::vector<double> want_mid(n), want_rad(n);
         (element_table<lanes::Scalar>.*f.kernel)(mid.data(), rad.data(), {want_mid.data(), want_rad.data()}, n);
         for (std::size_t i = 0; i < n; ++i) {

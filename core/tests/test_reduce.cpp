@@ -78,41 +78,31 @@ Block block_for(bwtest::Values& v, double s, std::size_t n, int scale, bool spec
 }
 
 BW_TEST(reduce, sum_blocks_take_exactly_the_steps) {
+    // One block in four holds small midpoints (ties among them) from the middle
+    // of a binade and radii far below the radius bound: nothing leaves the
+    // binade, so the kernel must take all of it.
     for (const ReduceKernels* table : target_tables()) {
         bwtest::Values v(7);
         for (int trial = 0; trial < 6000; ++trial) {
-            const bool specials = trial % 3 == 0;
-            const double s = v.sign() * near_edge(v, static_cast<int>(v.below(200)) - 100);
+            const bool inside = trial % 4 == 3;
+            const bool specials = !inside && trial % 3 == 0;
+            const int exponent = static_cast<int>(v.below(160)) - 100;  // inside: r below 2^52
+            const double s = v.sign() * (inside ? std::ldexp(1.25 + v.unit() / 2, exponent)
+                                                : near_edge(v, static_cast<int>(v.below(200)) - 100));
             const double r_states[] = {0.0, near_edge(v, -30), near_edge(v, static_cast<int>(v.below(80)) - 60),
                                        0x1p-1000, 0x1p60, kInf, kNaN};
-            const double r = r_states[v.below(7)];
-            const std::size_t n = kSizes[v.below(std::size(kSizes))];
-            const int scale = static_cast<int>(v.below(56));
-            const Block b = block_for(v, s, n, scale, specials);
+            const double r = inside ? std::ldexp(1.25 + v.unit() / 2, exponent - 20 - static_cast<int>(v.below(20)))
+                                    : r_states[v.below(7)];
+            const std::size_t n = kSizes[inside ? 1 + v.below(std::size(kSizes) - 1) : v.below(std::size(kSizes))];
+            Block b = block_for(v, s, n, static_cast<int>(v.below(inside ? 30 : 56)), specials);
+            if (inside)
+                for (double& x : b.rad) x = r * 0x1p-70 * v.unit();
             SumState state{s, r};
             const std::size_t in_lattice = table->add_to_sum(state, b.mid.data(), b.rad.data(), n);
             reduce::RunningSum steps{s, r};
             for (std::size_t i = 0; i < n; ++i) steps.add(b.mid[i], b.rad[i]);
-            CHECK(in_lattice <= n && same(state.s, steps.s) && same(state.r, steps.r), "trial", trial,
-                  "s", s, "r", r, "n", n, state.s, steps.s, state.r, steps.r);
-        }
-    }
-}
-
-BW_TEST(reduce, sum_blocks_inside_binades_go_through_lattices) {
-    // Small midpoints (ties among them) from the middle of a binade, and radii
-    // far below the radius bound: nothing leaves a binade, so no step is needed.
-    for (const ReduceKernels* table : target_tables()) {
-        bwtest::Values v(5);
-        for (int trial = 0; trial < 500; ++trial) {
-            const int exponent = static_cast<int>(v.below(160)) - 100;  // r below 2^52
-            const double s = v.sign() * std::ldexp(1.25 + v.unit() / 2, exponent);
-            const double r = std::ldexp(1.25 + v.unit() / 2, exponent - 20 - static_cast<int>(v.below(20)));
-            const std::size_t n = kSizes[1 + v.below(std::size(kSizes) - 1)];
-            Block b = block_for(v, s, n, static_cast<int>(v.below(30)), false);
-            for (double& x : b.rad) x = r * 0x1p-70 * v.unit();
-            SumState state{s, r};
-            CHECK(table->add_to_sum(state, b.mid.data(), b.rad.data(), n) == n, trial, s, r, n);
+            CHECK((inside ? in_lattice == n : in_lattice <= n) && same(state.s, steps.s) && same(state.r, steps.r),
+                  "trial", trial, "s", s, "r", r, "n", n, in_lattice, state.s, steps.s, state.r, steps.r);
         }
     }
 }
@@ -199,10 +189,6 @@ BW_TEST(reduce, rounded_ends_and_midpoint_extremes) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The scalar steps the lane kernels stand for: EndpointSum::add of
 // to_endpoints, and Extreme::add.
 void add_ends_step(double m, double r, double& lo, double& hi) {
@@ -265,10 +251,6 @@ BW_TEST(reduce, lane_folds_take_exactly_the_steps) {
         }
     }
 }
-
-}  // namespace
-
-namespace {
 
 // The scalar steps of add_squares: the outward ends, their deviation from the
 // mean, its square as the general endpoint product, and the directed sums.
