@@ -167,9 +167,22 @@ BW_TEST(endpoints, corner_products_and_quotients_enclose_every_corner) {
     for (int i = 0; i < kPairs / 4; ++i) {
         double a[2] = {v.finite(), v.finite()};
         double b[2] = {v.finite(), v.finite()};
+        if (v.below(8) == 0) a[v.below(2)] = v.sign() * kInf;
+        if (v.below(8) == 0) b[v.below(2)] = v.sign() * kInf;
         if (a[0] > a[1]) std::swap(a[0], a[1]);
         if (b[0] > b[1]) std::swap(b[0], b[1]);
         const Endpoints p = mul_endpoints({a[0], a[1]}, {b[0], b[1]});
+        // The hull of all four corners, which the cases of one sign shortcut: the same doubles.
+        double lo = mul_down(a[0], b[0]);
+        double hi = mul_up(a[0], b[0]);
+        for (const double x : a)
+            for (const double y : b) {
+                lo = std::fmin(lo, mul_down(x, y));
+                hi = std::fmax(hi, mul_up(x, y));
+            }
+        CHECK(bwtest::bits(p.lo) == bwtest::bits(lo) && bwtest::bits(p.hi) == bwtest::bits(hi), a[0], a[1], b[0], b[1]);
+        const bool finite = std::isfinite(a[0]) && std::isfinite(a[1]) && std::isfinite(b[0]) && std::isfinite(b[1]);
+        if (!finite) continue;  // the exact corners below are of finite ends
         for (double x : a)
             for (double y : b) {
                 const Exact exact = Exact::product(x, y);

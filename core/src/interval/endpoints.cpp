@@ -78,7 +78,15 @@ Endpoints corner_hull(Endpoints a, Endpoints b, Down down, Up up) {
 
 }  // namespace
 
+// With each operand of one strict sign, the corners are ordered (for
+// 0 < a.lo, 0 < b.lo: a.lo b.lo is the smallest and a.hi b.hi the largest, and
+// so on by signs) and directed rounding is monotone, so the hull is the two
+// outer corners: the same doubles as the four, in a quarter of the work.
 Endpoints mul_endpoints(Endpoints a, Endpoints b) {
+    if (a.lo > 0 && b.lo > 0) return {mul_down(a.lo, b.lo), mul_up(a.hi, b.hi)};
+    if (a.hi < 0 && b.hi < 0) return {mul_down(a.hi, b.hi), mul_up(a.lo, b.lo)};
+    if (a.lo > 0 && b.hi < 0) return {mul_down(a.hi, b.lo), mul_up(a.lo, b.hi)};
+    if (a.hi < 0 && b.lo > 0) return {mul_down(a.lo, b.hi), mul_up(a.hi, b.lo)};
     return corner_hull(a, b, [](double x, double y) { return mul_down(x, y); },
                        [](double x, double y) { return mul_up(x, y); });
 }
