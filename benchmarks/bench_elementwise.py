@@ -31,7 +31,8 @@ import subprocess
 import sys
 import time
 
-ROWS = ["sin", "cos", "tan", "exp", "ln", "sqrt", "abs", "floor", "power(2)", "power(0.5)"]
+ROWS = ["sin", "cos", "tan", "exp", "ln", "sqrt", "abs", "floor", "power(2)", "power(3)", "power(-1)", "power(0.5)",
+        "maximum(b)", "maximum(x)", "clip", "x / a"]
 
 
 def interleaved(ours, theirs, budget_s: float, clock=time.perf_counter, min_repeats: int = 5,
@@ -60,16 +61,24 @@ def worker(n: int, budget_s: float, clock: str) -> dict[str, list[tuple[float, f
     rng = np.random.default_rng(11)
     mids = rng.uniform(0.5, 20.0, n)  # positive, so that every function is defined
     a = bw.from_raw_parts(mids.tolist(), [1e-12] * n, [n])
+    others = rng.uniform(0.5, 20.0, n)
+    b = bw.from_raw_parts(others.tolist(), [1e-12] * n, [n])
     ours = {
         "sin": a.sin, "cos": a.cos, "tan": a.tan, "exp": a.exp, "ln": a.ln, "sqrt": a.sqrt, "abs": a.abs,
         "floor": a.floor,
-        "power(2)": lambda: a.power(2.0), "power(0.5)": lambda: a.power(0.5),
+        "power(2)": lambda: a.power(2.0), "power(3)": lambda: a.power(3.0), "power(-1)": lambda: a.power(-1.0),
+        "power(0.5)": lambda: a.power(0.5),
+        "maximum(b)": lambda: a.maximum(b), "maximum(x)": lambda: a.maximum(10.0), "clip": lambda: a.clip(2.0, 15.0),
+        "x / a": lambda: 3.0 / a,
     }
     theirs = {
         "sin": lambda: np.sin(mids), "cos": lambda: np.cos(mids), "tan": lambda: np.tan(mids),
         "exp": lambda: np.exp(mids), "ln": lambda: np.log(mids),
         "sqrt": lambda: np.sqrt(mids), "abs": lambda: np.abs(mids), "floor": lambda: np.floor(mids),
-        "power(2)": lambda: np.power(mids, 2.0), "power(0.5)": lambda: np.power(mids, 0.5),
+        "power(2)": lambda: np.power(mids, 2.0), "power(3)": lambda: np.power(mids, 3.0),
+        "power(-1)": lambda: np.power(mids, -1.0), "power(0.5)": lambda: np.power(mids, 0.5),
+        "maximum(b)": lambda: np.maximum(mids, others), "maximum(x)": lambda: np.maximum(mids, 10.0),
+        "clip": lambda: np.clip(mids, 2.0, 15.0), "x / a": lambda: 3.0 / mids,
     }
     timer = time.process_time if clock == "cpu" else time.perf_counter
     return {f: interleaved(ours[f], theirs[f], budget_s, timer) for f in ROWS}

@@ -44,6 +44,8 @@ def cases(n: int, n_sort: int):
         ("std", n, a.std, m.std),
         ("max", n, a.max, m.max),
         ("argmax", n, a.argmax, m.argmax),
+        ("prod", n_sort, s.prod, sm.prod),  # 10^6 factors in (-1, 1): the product underflows to a small range
+        ("dot", n, lambda: a.dot(a), lambda: m.dot(m)),
         ("sort", n_sort, s.sort, lambda: np.sort(sm, kind="stable")),
         ("argsort", n_sort, s.argsort, lambda: np.argsort(sm, kind="stable")),
     ]
