@@ -554,9 +554,14 @@ template <class V>
     const V zero = splat<V>(0.0);
     slow = slow | (finite & (t == zero) & (lanes::abs(p) < splat<V>(kProductResidualLimit)) & (x != zero) &
                    (y != zero));
-    down = lanes::select<V>(finite & (t < zero), -lanes::succ_finite<V>(-p), p);
+    if constexpr (lanes::Traits<V>::width == 8) {  // rounded by the instruction (a product's zero has no choice of sign)
+        down = _mm512_mul_round_pd(x, y, lanes::kDownward);
+        up = _mm512_mul_round_pd(x, y, lanes::kUpward);
+    } else {
+        down = lanes::select<V>(finite & (t < zero), -lanes::succ_finite<V>(-p), p);
+        up = lanes::select<V>(finite & (t > zero), lanes::succ_finite<V>(p), p);
+    }
     down = lanes::select<V>(down == splat<V>(kInfinity), max, down);
-    up = lanes::select<V>(finite & (t > zero), lanes::succ_finite<V>(p), p);
     up = lanes::select<V>(up == splat<V>(-kInfinity), -max, up);
 }
 
