@@ -6,9 +6,14 @@
 // from there, through the vectorised round trip, as row segments of the
 // output. Both the reads and the writes then use whole cache lines, where the
 // plain double loop touches a new line (and often a new page) for every
-// element it writes. Every element is computed alone, from its own midpoint
+// element it writes. The row segments go out with non-temporal stores, so
+// the output lines are not read in before they are overwritten; a store
+// fence ends each region before the pool reports its task done. Every element is computed alone, from its own midpoint
 // and radius, so neither the tiling nor the pool changes any bit.
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstddef>
 #include <string>
 
@@ -39,6 +44,18 @@ struct Matrix {
     std::size_t cols;
 };
 
+// n doubles to `to` with non-temporal stores (no read of the lines first),
+// the element before a 16-byte boundary with a plain one.
+void stream_out(double* to, const double* from, std::size_t n) noexcept {
+    std::size_t k = 0;
+    if (n && (reinterpret_cast<std::uintptr_t>(to) & 15) != 0) {
+        to[0] = from[0];
+        k = 1;
+    }
+    for (; k + 2 <= n; k += 2) _mm_stream_pd(to + k, _mm_loadu_pd(from + k));
+    if (k < n) to[k] = from[k];
+}
+
 // Output rows [j_begin, j_end) and output columns [i_begin, i_end) of the
 // transpose of `a` into tm and tr (a.cols x a.rows), tile by tile down each
 // band of kTile input columns. A tile is copied into the buffer by columns
@@ -50,6 +67,8 @@ void transpose_region(const Matrix& a, double* tm, double* tr, std::size_t j_beg
     const RoundTripKernel round_trip = layout_kernels().round_trip;
     alignas(64) double buf_m[kTile * kTile];
     alignas(64) double buf_r[kTile * kTile];
+    alignas(64) double seg_m[kTile];
+    alignas(64) double seg_r[kTile];
     for (std::size_t j0 = j_begin; j0 < j_end; j0 += kTile) {
         const std::size_t nj = std::min(kTile, j_end - j0);
         for (std::size_t i0 = i_begin; i0 < i_end; i0 += kTile) {
@@ -70,10 +89,13 @@ void transpose_region(const Matrix& a, double* tm, double* tr, std::size_t j_beg
             }
             for (std::size_t jj = 0; jj < nj; ++jj) {
                 const std::size_t at = (j0 + jj) * a.rows + i0;
-                round_trip(buf_m + jj * kTile, buf_r + jj * kTile, tm + at, tr + at, ni);
+                round_trip(buf_m + jj * kTile, buf_r + jj * kTile, seg_m, seg_r, ni);
+                stream_out(tm + at, seg_m, ni);
+                stream_out(tr + at, seg_r, ni);
             }
         }
     }
+    _mm_sfence();
 }
 
 // The whole transpose, over the pool from kParallelThreshold elements on: a
