@@ -7,11 +7,11 @@
 #include <optional>
 #include <type_traits>
 
-#include <unistd.h>
 
 #include "boundwise/array/array.hpp"
 #include "boundwise/kernels/chunking.hpp"
 #include "boundwise/kernels/element_functions.hpp"
+#include "boundwise/kernels/streaming.hpp"
 #include "boundwise/layout/broadcast.hpp"
 #include "boundwise/runtime/pool.hpp"
 #include "boundwise/status.hpp"
@@ -62,24 +62,6 @@ Result<Array> map_elements(const Array& a, Rule rule, Dispatch dispatch) {
         return found;
     });
     return {std::move(out), flags};
-}
-
-// Whether an element kernel streams the n results of an array past the cache
-// (non-temporal stores): from the size at which operand and result together,
-// 32 bytes an element, take three quarters of the last-level cache. Written
-// through the cache, such results would evict the operand and each of their
-// lines would first be read in. The bits are the same either way.
-inline bool streams_results(std::uint64_t n) {
-    static const std::uint64_t from = [] {
-        long bytes = 0;
-#ifdef _SC_LEVEL3_CACHE_SIZE
-        bytes = sysconf(_SC_LEVEL3_CACHE_SIZE);
-        if (bytes <= 0) bytes = sysconf(_SC_LEVEL2_CACHE_SIZE);
-#endif
-        if (bytes <= 0) bytes = long{32} << 20;
-        return static_cast<std::uint64_t>(bytes) / 32 * 3 / 4;
-    }();
-    return n >= from;
 }
 
 // Runs kernel(mid, rad, out, n) -> Status over the elements of a in chunks,

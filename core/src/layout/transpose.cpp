@@ -6,9 +6,10 @@
 // from there, through the vectorised round trip, as row segments of the
 // output. Both the reads and the writes then use whole cache lines, where the
 // plain double loop touches a new line (and often a new page) for every
-// element it writes. The row segments go out with non-temporal stores, so
-// the output lines are not read in before they are overwritten; a store
-// fence ends each region before the pool reports its task done. Every element is computed alone, from its own midpoint
+// element it writes. A result too large for the cache goes out with
+// non-temporal stores, so its lines are not read in before they are
+// overwritten; a store fence ends each region before the pool reports its
+// task done. Every element is computed alone, from its own midpoint
 // and radius, so neither the tiling nor the pool changes any bit.
 #include <emmintrin.h>
 
@@ -21,6 +22,7 @@
 #include "boundwise/error.hpp"
 #include "boundwise/kernels/chunking.hpp"
 #include "boundwise/kernels/layout.hpp"
+#include "boundwise/kernels/streaming.hpp"
 #include "boundwise/runtime/pool.hpp"
 
 namespace boundwise {
@@ -63,7 +65,7 @@ void stream_out(double* to, const double* from, std::size_t n) noexcept {
 // rows of the next tile down are fetched meanwhile (the hardware prefetcher
 // does not follow 64 short streams at once).
 void transpose_region(const Matrix& a, double* tm, double* tr, std::size_t j_begin, std::size_t j_end,
-                      std::size_t i_begin, std::size_t i_end) noexcept {
+                      std::size_t i_begin, std::size_t i_end, bool stream) noexcept {
     const RoundTripKernel round_trip = layout_kernels().round_trip;
     alignas(64) double buf_m[kTile * kTile];
     alignas(64) double buf_r[kTile * kTile];
@@ -89,21 +91,26 @@ void transpose_region(const Matrix& a, double* tm, double* tr, std::size_t j_beg
             }
             for (std::size_t jj = 0; jj < nj; ++jj) {
                 const std::size_t at = (j0 + jj) * a.rows + i0;
+                if (!stream) {
+                    round_trip(buf_m + jj * kTile, buf_r + jj * kTile, tm + at, tr + at, ni);
+                    continue;
+                }
                 round_trip(buf_m + jj * kTile, buf_r + jj * kTile, seg_m, seg_r, ni);
                 stream_out(tm + at, seg_m, ni);
                 stream_out(tr + at, seg_r, ni);
             }
         }
     }
-    _mm_sfence();
+    if (stream) _mm_sfence();
 }
 
 // The whole transpose, over the pool from kParallelThreshold elements on: a
 // grid of regions of kBandRows output rows by whole tiles of output columns.
 void transpose_matrix(const Matrix& a, double* tm, double* tr) {
     const std::size_t size = a.rows * a.cols;
+    const bool stream = streams_results(size);
     if (size < kParallelThreshold) {
-        transpose_region(a, tm, tr, 0, a.cols, 0, a.rows);
+        transpose_region(a, tm, tr, 0, a.cols, 0, a.rows, stream);
         return;
     }
     const std::size_t band = std::min(kBandRows, a.cols);
@@ -113,7 +120,7 @@ void transpose_matrix(const Matrix& a, double* tm, double* tr) {
     auto task = [&](std::size_t t, std::size_t) noexcept {
         const std::size_t j = t / blocks * band;
         const std::size_t i = t % blocks * block;
-        transpose_region(a, tm, tr, j, std::min(a.cols, j + band), i, std::min(a.rows, i + block));
+        transpose_region(a, tm, tr, j, std::min(a.cols, j + band), i, std::min(a.rows, i + block), stream);
     };
     run_tasks(bands * blocks, task);
 }
